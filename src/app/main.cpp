@@ -1,0 +1,10 @@
+#include <QApplication>
+#include <QWidget>
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QWidget w;
+    w.setWindowTitle(QStringLiteral("Tovalin"));
+    w.show();
+    return app.exec();
+}

@@ -1,0 +1,107 @@
+#include "imaging/jpeg.h"
+
+#include <array>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+
+#include <jpeglib.h>
+
+namespace tovalin {
+
+namespace {
+
+// Factors 2..30 climb evenly from scale 0 to 30 (about libjpeg quality 85);
+// from there the scale grows geometrically up to 2545, where the coarsest
+// baseline table (every step 255) is first reached, and 255 takes the scaling
+// of quality 1, which gives that same table. Every step up raises the scale,
+// so neighbouring factors get different tables wherever libjpeg has one.
+constexpr int kDefaultFactor = 30;
+constexpr int kDefaultScale = 30;
+constexpr int kSaturatedScale = 2545;
+constexpr int kQualityOneScale = 5000;
+
+std::array<int, 256> buildScaleTable()
+{
+    std::array<int, 256> t{};
+    t[kBestFactor] = 0;
+    for (int f = kBestFactor + 1; f <= kDefaultFactor; ++f)
+        t[f] = std::max(t[f - 1] + 1, static_cast<int>(std::lround(2.0 + (kDefaultScale - 2.0) * (f - 3) / (kDefaultFactor - 3))));
+    const double growth = std::log(static_cast<double>(kSaturatedScale) / kDefaultScale) / (kStrongestFactor - 1 - kDefaultFactor);
+    for (int f = kDefaultFactor + 1; f < kStrongestFactor; ++f)
+        t[f] = std::max(t[f - 1] + 1, static_cast<int>(std::lround(kDefaultScale * std::exp(growth * (f - kDefaultFactor)))));
+    t[kStrongestFactor] = kQualityOneScale;
+    return t;
+}
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void onError(j_common_ptr cinfo)
+{
+    auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+void onMessage(j_common_ptr) {} // warnings are not for the user
+
+} // namespace
+
+int quantScaleForFactor(int factor)
+{
+    static const std::array<int, 256> table = buildScaleTable();
+    return table[std::clamp(factor, kBestFactor, kStrongestFactor)];
+}
+
+EncodeResult encodeJpeg(const QImage &rgb888, int factor)
+{
+    if (rgb888.isNull() || rgb888.format() != QImage::Format_RGB888)
+        return {{}, QStringLiteral("保存する画像がありません。")};
+    if (rgb888.width() > JPEG_MAX_DIMENSION || rgb888.height() > JPEG_MAX_DIMENSION)
+        return {{}, QStringLiteral("JPEGで保存できるのは縦横%1ピクセルまでです。").arg(JPEG_MAX_DIMENSION)};
+
+    jpeg_compress_struct cinfo{};
+    ErrorManager err{};
+    unsigned char *buffer = nullptr;
+    unsigned long size = 0;
+    EncodeResult result;
+
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = onError;
+    err.pub.output_message = onMessage;
+    if (setjmp(err.jump)) {
+        result.error = QStringLiteral("JPEGの作成に失敗しました（%1）。").arg(QString::fromLocal8Bit(err.message));
+        goto cleanup;
+    }
+
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(rgb888.width());
+    cinfo.image_height = static_cast<JDIMENSION>(rgb888.height());
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo); // YCbCr JFIF, luma sampled 2x2: 4:2:0
+    jpeg_set_linear_quality(&cinfo, quantScaleForFactor(factor), TRUE);
+    cinfo.optimize_coding = TRUE;
+    cinfo.comp_info[0].h_samp_factor = 2;
+    cinfo.comp_info[0].v_samp_factor = 2;
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(rgb888.constScanLine(static_cast<int>(cinfo.next_scanline)));
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    result.bytes = QByteArray(reinterpret_cast<const char *>(buffer), static_cast<qsizetype>(size));
+
+cleanup:
+    jpeg_destroy_compress(&cinfo);
+    std::free(buffer);
+    return result;
+}
+
+} // namespace tovalin

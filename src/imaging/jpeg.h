@@ -1,0 +1,25 @@
+#pragma once
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+namespace tovalin {
+
+constexpr int kBestFactor = 2;
+constexpr int kStrongestFactor = 255;
+
+// libjpeg's quantiser scaling (percent, as jpeg_set_linear_quality takes it)
+// for a quality factor 2..255: 2 is the finest libjpeg offers (every step 1),
+// 255 the scaling of libjpeg quality 1, 30 about libjpeg quality 85, and the
+// scaling never falls as the factor rises. Factors outside 2..255 are clamped.
+int quantScaleForFactor(int factor);
+
+struct EncodeResult {
+    QByteArray bytes; // the whole JFIF file; empty on failure
+    QString error;    // Japanese reason on failure
+};
+
+// 24-bit YCbCr JFIF baseline, 4:2:0, optimised Huffman tables.
+EncodeResult encodeJpeg(const QImage &rgb888, int factor);
+
+} // namespace tovalin

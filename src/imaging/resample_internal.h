@@ -1,0 +1,69 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+namespace tovalin::detail {
+
+constexpr int kPrecisionBits = 32 - 8 - 2;
+
+// Per-axis table: for output position i the first source index, the number
+// of taps and `ksize` normalised fixed-point weights.
+struct AxisCoefficients {
+    int ksize = 0;
+    std::vector<int> first;
+    std::vector<int> count;
+    std::vector<std::int32_t> weights; // out * ksize
+};
+
+AxisCoefficients precomputeCoefficients(int inSize, int outSize);
+
+// The same weights split as w = high * 2^15 + low (0 <= low < 2^15), both
+// fitting 16 bits, so 16-bit multiply-adds reproduce the 32-bit sums exactly.
+constexpr int kSplitBits = 15;
+inline std::int16_t weightHigh(std::int32_t w) { return static_cast<std::int16_t>(w >> kSplitBits); }
+inline std::int16_t weightLow(std::int32_t w) { return static_cast<std::int16_t>(w & ((1 << kSplitBits) - 1)); }
+
+inline std::uint8_t clip8(int v)
+{
+    if (v >= (1 << kPrecisionBits << 8))
+        return 255;
+    if (v <= 0)
+        return 0;
+    return static_cast<std::uint8_t>(v >> kPrecisionBits);
+}
+
+// Horizontal pass over rows [rowBegin, rowEnd) of the output; source row =
+// output row + rowOffset. Vertical pass over output rows [rowBegin, rowEnd).
+struct PassArgs {
+    const std::uint8_t *src;
+    std::ptrdiff_t srcStride;
+    int srcWidth;
+    std::uint8_t *dst;
+    std::ptrdiff_t dstStride;
+    int dstWidth;
+    int rowOffset;
+    const AxisCoefficients *coeffs;
+    const struct SplitHorizontalTable *split; // for the AVX2 horizontal kernel
+};
+
+void horizontalPortable(const PassArgs &a, int rowBegin, int rowEnd);
+void verticalPortable(const PassArgs &a, int rowBegin, int rowEnd);
+
+// Horizontal weights laid out for the AVX2 kernel: every output pixel reads
+// `groups` runs of four source pixels from `start`, the window moved inside
+// the row at the edges and the unused taps given weight 0. Each run holds the
+// low then the high halves, each as 16 lanes: pixels 0,1 for R, G, B, pad,
+// then pixels 2,3 likewise.
+struct SplitHorizontalTable {
+    int groups = 0;
+    std::vector<int> start;
+    std::vector<std::int16_t> lanes; // out * groups * 32
+};
+
+// Empty (groups == 0) when the row is narrower than the widened window.
+SplitHorizontalTable splitHorizontal(const AxisCoefficients &c, int inSize);
+
+void horizontalAvx2(const PassArgs &a, int rowBegin, int rowEnd);
+void verticalAvx2(const PassArgs &a, int rowBegin, int rowEnd);
+
+} // namespace tovalin::detail

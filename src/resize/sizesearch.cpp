@@ -1,0 +1,56 @@
+#include "resize/sizesearch.h"
+
+#include "common/numbers.h"
+#include "imaging/jpeg.h"
+
+#include <limits>
+
+namespace tovalin {
+
+std::optional<std::int32_t> targetBytesFromText(const QString &text)
+{
+    const std::optional<double> kb = readNumber(text);
+    if (!kb)
+        return std::nullopt;
+    const double bytes = roundHalfEven(*kb * 1024.0);
+    if (!(bytes >= 1.0) || bytes > std::numeric_limits<std::int32_t>::max())
+        return std::nullopt;
+    return static_cast<std::int32_t>(bytes);
+}
+
+SearchOutcome searchFactor(std::int32_t target, const TrialSize &trialSize)
+{
+    constexpr int kMaxIterations = 9;
+    constexpr std::int64_t kWindow = 10;
+    const std::int64_t t = target;
+    int lo = kBestFactor;
+    int hi = kStrongestFactor;
+    std::int64_t v = t + 999; // never inside the stop window
+    std::int64_t loSize = 0;
+    SearchOutcome out;
+
+    while (!(t - kWindow < v && v < t) && out.iterations < kMaxIterations) {
+        ++out.iterations;
+        out.lastLo = lo;
+        out.lastHi = hi;
+        const std::optional<std::int64_t> atLo = trialSize(lo);
+        const std::optional<std::int64_t> atHi = trialSize(hi);
+        const int mid = static_cast<int>(roundHalfEven((lo + hi) / 2.0));
+        const std::optional<std::int64_t> atMid = trialSize(mid);
+        if (!atLo || !atHi || !atMid) {
+            out.encodeFailed = true;
+            return out;
+        }
+        out.trials.push_back(mid);
+        loSize = *atLo;
+        v = *atMid;
+        if (v > t)
+            lo = mid; // too large: compress more
+        else
+            hi = mid;
+    }
+    out.finalFactor = loSize < t ? lo : hi;
+    return out;
+}
+
+} // namespace tovalin

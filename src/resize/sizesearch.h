@@ -1,0 +1,32 @@
+#pragma once
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace tovalin {
+
+// The target in bytes for a kilobyte text: the number times 1024, halves to
+// even ("40" -> 40960, "0.5" -> 512). Empty when the text is not a number or
+// the target is not between 1 byte and the 32-bit limit.
+std::optional<std::int32_t> targetBytesFromText(const QString &text);
+
+// Size in bytes of the encoding at a factor; empty when encoding failed.
+using TrialSize = std::function<std::optional<std::int64_t>(int factor)>;
+
+struct SearchOutcome {
+    bool encodeFailed = false;
+    int finalFactor = 0;
+    int lastLo = 0; // the bounds the last iteration began with:
+    int lastHi = 0; // what the work files hold afterwards
+    int iterations = 0;
+    std::vector<int> trials; // the middle factors tried, in order
+};
+
+// Bisect the quality factor between 2 and 255 until a trial lands strictly
+// between target - 10 and target, for at most nine iterations; then settle on
+// the lower bound if its file is under the target, else the upper bound.
+SearchOutcome searchFactor(std::int32_t target, const TrialSize &trialSize);
+
+} // namespace tovalin
