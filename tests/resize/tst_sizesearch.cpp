@@ -1,0 +1,136 @@
+#include "resize/sizesearch.h"
+
+#include <QLocale>
+#include <QTest>
+
+#include <map>
+
+using namespace tovalin;
+
+namespace {
+
+// A scripted encoder: sizes fall as the factor rises, with set values at
+// chosen factors; it records every factor asked for.
+struct Script {
+    std::int64_t atTwo;
+    std::int64_t fallPerStep;
+    std::map<int, std::int64_t> fixed;
+    std::vector<int> asked;
+
+    std::optional<std::int64_t> operator()(int f)
+    {
+        asked.push_back(f);
+        const auto it = fixed.find(f);
+        if (it != fixed.end())
+            return it->second;
+        return std::max<std::int64_t>(100, atTwo - fallPerStep * (f - 2));
+    }
+};
+
+using SizeList = QList<QPair<int, qint64>>;
+
+} // namespace
+
+class TestSizeSearch : public QObject {
+    Q_OBJECT
+private slots:
+    void targetBytes_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("bytes"); // -1: refused
+        QTest::newRow("default 40") << "40" << 40960;
+        QTest::newRow("half a kilobyte") << "0.5" << 512;
+        QTest::newRow("halves to even, down") << "0.00048828125" << 0; // 0.5 byte -> 0 -> refused below
+        QTest::newRow("1.5 bytes to 2") << "0.00146484375" << 2;
+        QTest::newRow("zero") << "0" << -1;
+        QTest::newRow("negative") << "-40" << -1;
+        QTest::newRow("not a number") << "abc" << -1;
+        QTest::newRow("empty") << "" << -1;
+        QTest::newRow("largest") << "2097151.999" << 2147483647;
+        QTest::newRow("beyond 32 bits") << "2097152" << -1;
+    }
+    void targetBytes()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, bytes);
+        QLocale::setDefault(QLocale::c());
+        const std::optional<std::int32_t> t = targetBytesFromText(text);
+        if (bytes <= 0)
+            QVERIFY(!t);
+        else
+            QCOMPARE(*t, bytes);
+    }
+
+    void search_data()
+    {
+        QTest::addColumn<int>("target");
+        QTest::addColumn<qint64>("atTwo");
+        QTest::addColumn<qint64>("fall");
+        QTest::addColumn<SizeList>("fixed");
+        QTest::addColumn<QList<int>>("trials");
+        QTest::addColumn<int>("finalFactor");
+        QTest::addColumn<int>("lastLo");
+        QTest::addColumn<int>("lastHi");
+
+        // 128 gives 30000 (fits), 65 gives 45000 (too large), then 96; 112
+        // lands inside (T - 10, T) and stops the loop; factor 96 is above T,
+        // so the final save repeats the middle factor.
+        QTest::newRow("worked example") << 40960 << qint64(60000) << qint64(200)
+            << SizeList{{128, 30000}, {65, 45000}, {96, 41500}, {112, 40955}}
+            << QList<int>{128, 65, 96, 112} << 112 << 96 << 128;
+        // A trial of exactly T does not stop the loop and counts as fitting.
+        QTest::newRow("trial of exactly T") << 40960 << qint64(60000) << qint64(200)
+            << SizeList{{128, 40960}, {65, 45000}, {96, 40960}, {80, 40960}, {72, 40960},
+                                         {68, 40960}, {66, 45000}, {67, 40960}}
+            << QList<int>{128, 65, 96, 80, 72, 68, 66, 67, 66} << 67 << 66 << 67;
+        QTest::newRow("fits at factor 2") << 100000 << qint64(50000) << qint64(100)
+            << SizeList{}
+            << QList<int>{128, 65, 34, 18, 10, 6, 4, 3, 2} << 2 << 2 << 3;
+        QTest::newRow("unreachable") << 500 << qint64(90000) << qint64(100)
+            << SizeList{{255, 60000}}
+            << QList<int>{128, 192, 224, 240, 248, 252, 254, 254, 254} << 255 << 254 << 255;
+        // Window edge: T - 10 itself does not stop the loop, T - 9 does.
+        QTest::newRow("T - 10 does not stop") << 40960 << qint64(60000) << qint64(200)
+            << SizeList{{128, 40950}, {96, 40951}}
+            << QList<int>{128, 65, 96} << 96 << 65 << 128;
+    }
+    void search()
+    {
+        QFETCH(int, target);
+        QFETCH(qint64, atTwo);
+        QFETCH(qint64, fall);
+        QFETCH(SizeList, fixed);
+        QFETCH(QList<int>, trials);
+        QFETCH(int, finalFactor);
+        QFETCH(int, lastLo);
+        QFETCH(int, lastHi);
+        Script script{atTwo, fall, {}, {}};
+        for (const auto &[f, size] : fixed)
+            script.fixed[f] = size;
+        const SearchOutcome out = searchFactor(target, std::ref(script));
+        QVERIFY(!out.encodeFailed);
+        QCOMPARE(QList<int>(out.trials.begin(), out.trials.end()), trials);
+        QCOMPARE(out.finalFactor, finalFactor);
+        QCOMPARE(out.lastLo, lastLo);
+        QCOMPARE(out.lastHi, lastHi);
+        QVERIFY(out.iterations <= 9);
+        // Each iteration asks for the bounds, then the middle.
+        QCOMPARE(int(script.asked.size()), 3 * out.iterations);
+        QCOMPARE(script.asked[0], 2);
+        QCOMPARE(script.asked[1], 255);
+    }
+
+    void encodeFailureStops()
+    {
+        int calls = 0;
+        const SearchOutcome out = searchFactor(40960, [&calls](int) -> std::optional<std::int64_t> {
+            ++calls;
+            return std::nullopt;
+        });
+        QVERIFY(out.encodeFailed);
+        QVERIFY(calls <= 3);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSizeSearch)
+#include "tst_sizesearch.moc"
