@@ -108,46 +108,38 @@ SplitHorizontalTable splitHorizontal(const AxisCoefficients &c, int inSize)
     return t;
 }
 
-void horizontalPortable(const PassArgs &a, int rowBegin, int rowEnd)
+void horizontalRowPortable(const std::uint8_t *in, std::uint8_t *out, int outWidth,
+                           const AxisCoefficients &c, const SplitHorizontalTable &)
 {
-    const AxisCoefficients &c = *a.coeffs;
-    for (int yy = rowBegin; yy < rowEnd; ++yy) {
-        const std::uint8_t *in = a.src + (yy + a.rowOffset) * a.srcStride;
-        std::uint8_t *out = a.dst + yy * a.dstStride;
-        for (int xx = 0; xx < a.dstWidth; ++xx) {
-            const std::uint8_t *p = in + c.first[xx] * 3;
-            const std::int32_t *k = &c.weights[static_cast<std::size_t>(xx) * c.ksize];
-            int s0 = 1 << (kPrecisionBits - 1), s1 = s0, s2 = s0;
-            for (int x = 0; x < c.count[xx]; ++x, p += 3) {
-                s0 += p[0] * k[x];
-                s1 += p[1] * k[x];
-                s2 += p[2] * k[x];
-            }
-            out[xx * 3 + 0] = clip8(s0);
-            out[xx * 3 + 1] = clip8(s1);
-            out[xx * 3 + 2] = clip8(s2);
+    for (int xx = 0; xx < outWidth; ++xx) {
+        const std::uint8_t *p = in + c.first[xx] * 3;
+        const std::int32_t *k = &c.weights[static_cast<std::size_t>(xx) * c.ksize];
+        int s0 = 1 << (kPrecisionBits - 1), s1 = s0, s2 = s0;
+        for (int x = 0; x < c.count[xx]; ++x, p += 3) {
+            s0 += p[0] * k[x];
+            s1 += p[1] * k[x];
+            s2 += p[2] * k[x];
         }
+        out[xx * 3 + 0] = clip8(s0);
+        out[xx * 3 + 1] = clip8(s1);
+        out[xx * 3 + 2] = clip8(s2);
     }
 }
 
-void verticalPortable(const PassArgs &a, int rowBegin, int rowEnd)
+void verticalRowPortable(const std::uint8_t *const *rows, int n, const std::int32_t *k,
+                         std::uint8_t *out, int bytes)
 {
-    const AxisCoefficients &c = *a.coeffs;
-    const int bytes = a.dstWidth * 3;
-    std::vector<int> acc(bytes);
-    for (int yy = rowBegin; yy < rowEnd; ++yy) {
-        const std::int32_t *k = &c.weights[static_cast<std::size_t>(yy) * c.ksize];
-        std::fill(acc.begin(), acc.end(), 1 << (kPrecisionBits - 1));
-        for (int y = 0; y < c.count[yy]; ++y) {
-            const std::uint8_t *in = a.src + (c.first[yy] + a.rowOffset + y) * a.srcStride;
-            const int w = k[y];
-            for (int x = 0; x < bytes; ++x)
-                acc[x] += in[x] * w;
-        }
-        std::uint8_t *out = a.dst + yy * a.dstStride;
+    // Row after row over an accumulator line, so each source row is read in order.
+    thread_local std::vector<int> acc;
+    acc.assign(bytes, 1 << (kPrecisionBits - 1));
+    for (int y = 0; y < n; ++y) {
+        const std::uint8_t *in = rows[y];
+        const int w = k[y];
         for (int x = 0; x < bytes; ++x)
-            out[x] = clip8(acc[x]);
+            acc[x] += in[x] * w;
     }
+    for (int x = 0; x < bytes; ++x)
+        out[x] = clip8(acc[x]);
 }
 
 } // namespace detail
@@ -160,31 +152,59 @@ bool cpuHasAvx2()
 
 namespace {
 
-using Pass = void (*)(const detail::PassArgs &, int, int);
+using namespace detail;
 
-// Share the rows of a pass among threads; small passes stay on this one.
-void runPass(Pass pass, const detail::PassArgs &args, int rows, long long tapsPerRow, int threads)
+struct Plan {
+    RgbView src;
+    RgbView dst;
+    const AxisCoefficients *horiz; // null: the width stays
+    const AxisCoefficients *vert;  // null: the height stays
+    const SplitHorizontalTable *split;
+    HorizontalRow horizontalRow;
+    VerticalRow verticalRow;
+};
+
+// Output rows [begin, end). The horizontal pass feeds a small ring of
+// intermediate rows, each computed once as the vertical window slides down,
+// so no full-height intermediate image is ever allocated.
+void resampleRows(const Plan &p, int begin, int end)
 {
-    constexpr long long kMinWorkPerThread = 1 << 20;
-    const long long work = tapsPerRow * rows;
-    const int n = static_cast<int>(std::clamp<long long>(work / kMinWorkPerThread, 1, threads));
-    if (n <= 1) {
-        pass(args, 0, rows);
+    const int bytes = p.dst.width * 3;
+    const std::ptrdiff_t srcStride = p.src.stride;
+    if (!p.vert) {
+        for (int y = begin; y < end; ++y)
+            p.horizontalRow(p.src.data + y * srcStride, p.dst.data + y * p.dst.stride, p.dst.width, *p.horiz, *p.split);
         return;
     }
-    std::vector<std::thread> helpers;
-    for (int i = 1; i < n; ++i)
-        helpers.emplace_back(pass, std::cref(args), rows * i / n, rows * (i + 1) / n);
-    pass(args, 0, rows / n);
-    for (std::thread &t : helpers)
-        t.join();
+    const AxisCoefficients &v = *p.vert;
+    std::vector<const std::uint8_t *> rows(v.ksize);
+    int capacity = 0;
+    for (int y = begin; y < end; ++y)
+        capacity = std::max(capacity, v.count[y]);
+    std::vector<std::uint8_t> ring(p.horiz ? static_cast<std::size_t>(capacity) * bytes : 0);
+    int nextRow = v.first[begin]; // first source row not yet in the ring
+    for (int yy = begin; yy < end; ++yy) {
+        const int first = v.first[yy];
+        const int n = v.count[yy];
+        if (p.horiz) {
+            for (nextRow = std::max(nextRow, first); nextRow < first + n; ++nextRow)
+                p.horizontalRow(p.src.data + nextRow * srcStride, &ring[static_cast<std::size_t>(nextRow % capacity) * bytes],
+                                p.dst.width, *p.horiz, *p.split);
+            for (int i = 0; i < n; ++i)
+                rows[i] = &ring[static_cast<std::size_t>((first + i) % capacity) * bytes];
+        } else {
+            for (int i = 0; i < n; ++i)
+                rows[i] = p.src.data + (first + i) * srcStride;
+        }
+        p.verticalRow(rows.data(), n, &v.weights[static_cast<std::size_t>(yy) * v.ksize],
+                      p.dst.data + yy * p.dst.stride, bytes);
+    }
 }
 
 } // namespace
 
 bool resampleBicubic(const RgbView &src, const RgbView &dst, ResampleKernel kernel, int threads)
 {
-    using namespace detail;
     if (!src.data || !dst.data || src.width < 1 || src.height < 1 || dst.width < 1 || dst.height < 1)
         return false;
     const bool avx2 = kernel == ResampleKernel::Avx2 || (kernel == ResampleKernel::Auto && cpuHasAvx2());
@@ -192,53 +212,40 @@ bool resampleBicubic(const RgbView &src, const RgbView &dst, ResampleKernel kern
         threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
     try {
-        const bool needHorizontal = dst.width != src.width;
-        const bool needVertical = dst.height != src.height;
-        const AxisCoefficients horiz = precomputeCoefficients(src.width, dst.width);
-        const AxisCoefficients vert = precomputeCoefficients(src.height, dst.height);
-
-        // Only the source rows the vertical pass will read go through the
-        // horizontal pass.
-        const int firstRow = vert.first.front();
-        const int lastRow = vert.first.back() + vert.count.back();
-
-        const std::uint8_t *vSrc = src.data;
-        std::ptrdiff_t vStride = src.stride;
-        int vRowOffset = 0;
-        std::vector<std::uint8_t> temp;
-
-        if (needHorizontal) {
-            const int rows = needVertical ? lastRow - firstRow : src.height;
-            std::uint8_t *out = dst.data;
-            std::ptrdiff_t outStride = dst.stride;
-            if (needVertical) {
-                temp.resize(static_cast<std::size_t>(rows) * dst.width * 3);
-                out = temp.data();
-                outStride = static_cast<std::ptrdiff_t>(dst.width) * 3;
-            }
-            SplitHorizontalTable split;
-            if (avx2)
-                split = splitHorizontal(horiz, src.width);
-            const bool useAvx2 = avx2 && split.groups > 0;
-            const PassArgs args{src.data, src.stride, src.width, out, outStride, dst.width,
-                                needVertical ? firstRow : 0, &horiz, &split};
-            runPass(useAvx2 ? horizontalAvx2 : horizontalPortable, args, rows,
-                    static_cast<long long>(dst.width) * horiz.ksize, threads);
-            if (!needVertical)
-                return true;
-            vSrc = temp.data();
-            vStride = outStride;
-            vRowOffset = -firstRow;
-        }
-        if (needVertical) {
-            const PassArgs args{vSrc, vStride, dst.width, dst.data, dst.stride, dst.width,
-                                vRowOffset, &vert, nullptr};
-            runPass(avx2 ? verticalAvx2 : verticalPortable, args, dst.height,
-                    static_cast<long long>(dst.width) * vert.ksize, threads);
+        if (dst.width == src.width && dst.height == src.height) {
+            for (int y = 0; y < dst.height; ++y)
+                std::copy_n(src.data + y * src.stride, src.width * 3, dst.data + y * dst.stride);
             return true;
         }
-        for (int y = 0; y < dst.height; ++y)
-            std::copy_n(src.data + y * src.stride, src.width * 3, dst.data + y * dst.stride);
+        AxisCoefficients horiz, vert;
+        SplitHorizontalTable split;
+        if (dst.width != src.width) {
+            horiz = precomputeCoefficients(src.width, dst.width);
+            if (avx2)
+                split = splitHorizontal(horiz, src.width);
+        }
+        if (dst.height != src.height)
+            vert = precomputeCoefficients(src.height, dst.height);
+        const bool avx2Horizontal = avx2 && split.groups > 0;
+        const Plan plan{src, dst,
+                        dst.width != src.width ? &horiz : nullptr,
+                        dst.height != src.height ? &vert : nullptr,
+                        &split,
+                        avx2Horizontal ? horizontalRowAvx2 : horizontalRowPortable,
+                        avx2 ? verticalRowAvx2 : verticalRowPortable};
+
+        // Share the output rows among threads once there is enough work.
+        constexpr double kMinTapsPerThread = 1 << 21;
+        const double taps = static_cast<double>(dst.height) * dst.width
+                            * ((plan.horiz ? horiz.ksize * (plan.vert ? static_cast<double>(src.height) / dst.height : 1.0) : 0.0)
+                               + (plan.vert ? vert.ksize : 0));
+        const int n = static_cast<int>(std::clamp(taps / kMinTapsPerThread, 1.0, static_cast<double>(std::min(threads, dst.height))));
+        std::vector<std::thread> helpers;
+        for (int i = 1; i < n; ++i)
+            helpers.emplace_back(resampleRows, std::cref(plan), dst.height * i / n, dst.height * (i + 1) / n);
+        resampleRows(plan, 0, dst.height / n);
+        for (std::thread &t : helpers)
+            t.join();
         return true;
     } catch (const std::bad_alloc &) {
         return false;

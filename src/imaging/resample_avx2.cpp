@@ -26,19 +26,17 @@ inline __m256i pairWeights(std::int16_t a, std::int16_t b)
 
 } // namespace
 
-void horizontalAvx2(const PassArgs &a, int rowBegin, int rowEnd)
+void horizontalRowAvx2(const std::uint8_t *in, std::uint8_t *out, int outWidth,
+                       const AxisCoefficients &, const SplitHorizontalTable &t)
 {
-    const SplitHorizontalTable &t = *a.split;
     // Four source pixels, 12 bytes, spread as 16-bit lanes: pixels 0,1 of
     // each channel in the low half, pixels 2,3 in the high half.
     const __m256i spread = _mm256_setr_epi8(
         0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1,
         6, -1, 9, -1, 7, -1, 10, -1, 8, -1, 11, -1, -1, -1, -1, -1);
-    for (int yy = rowBegin; yy < rowEnd; ++yy) {
-        const std::uint8_t *in = a.src + (yy + a.rowOffset) * a.srcStride;
-        std::uint8_t *out = a.dst + yy * a.dstStride;
+    {
         const std::int16_t *lanes = t.lanes.data();
-        for (int xx = 0; xx < a.dstWidth; ++xx) {
+        for (int xx = 0; xx < outWidth; ++xx) {
             const std::uint8_t *p = in + t.start[xx] * 3;
             __m256i low = _mm256_setzero_si256();
             __m256i high = _mm256_setzero_si256();
@@ -65,46 +63,39 @@ void horizontalAvx2(const PassArgs &a, int rowBegin, int rowEnd)
     }
 }
 
-void verticalAvx2(const PassArgs &a, int rowBegin, int rowEnd)
+void verticalRowAvx2(const std::uint8_t *const *rows, int n, const std::int32_t *k,
+                     std::uint8_t *out, int bytes)
 {
-    const AxisCoefficients &c = *a.coeffs;
-    const int bytes = a.dstWidth * 3;
     const int vectorBytes = bytes / 16 * 16;
-    for (int yy = rowBegin; yy < rowEnd; ++yy) {
-        const std::int32_t *k = &c.weights[static_cast<std::size_t>(yy) * c.ksize];
-        const int n = c.count[yy];
-        const std::uint8_t *rows = a.src + (c.first[yy] + a.rowOffset) * a.srcStride;
-        std::uint8_t *out = a.dst + yy * a.dstStride;
-        for (int x = 0; x < vectorBytes; x += 16) {
-            __m256i low0 = _mm256_setzero_si256(), high0 = low0, low1 = low0, high1 = low0;
-            for (int y = 0; y < n; y += 2) {
-                // An odd last row is paired with itself at weight 0.
-                const int y1 = y + 1 < n ? y + 1 : y;
-                const std::int32_t w1 = y + 1 < n ? k[y + 1] : 0;
-                const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows + y * a.srcStride + x));
-                const __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows + y1 * a.srcStride + x));
-                const __m256i p0 = _mm256_cvtepu8_epi16(_mm_unpacklo_epi8(r0, r1));
-                const __m256i p1 = _mm256_cvtepu8_epi16(_mm_unpackhi_epi8(r0, r1));
-                const __m256i wl = pairWeights(weightLow(k[y]), weightLow(w1));
-                const __m256i wh = pairWeights(weightHigh(k[y]), weightHigh(w1));
-                low0 = _mm256_add_epi32(low0, _mm256_madd_epi16(p0, wl));
-                high0 = _mm256_add_epi32(high0, _mm256_madd_epi16(p0, wh));
-                low1 = _mm256_add_epi32(low1, _mm256_madd_epi16(p1, wl));
-                high1 = _mm256_add_epi32(high1, _mm256_madd_epi16(p1, wh));
-            }
-            const __m256i v0 = combine(low0, high0);
-            const __m256i v1 = combine(low1, high1);
-            // packs works per 128-bit lane: reorder so the 16 bytes come out in order.
-            const __m256i words = _mm256_permute4x64_epi64(_mm256_packs_epi32(v0, v1), 0xD8);
-            const __m128i bytes16 = _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x), bytes16);
+    for (int x = 0; x < vectorBytes; x += 16) {
+        __m256i low0 = _mm256_setzero_si256(), high0 = low0, low1 = low0, high1 = low0;
+        for (int y = 0; y < n; y += 2) {
+            // An odd last row is paired with itself at weight 0.
+            const int y1 = y + 1 < n ? y + 1 : y;
+            const std::int32_t w1 = y + 1 < n ? k[y + 1] : 0;
+            const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[y] + x));
+            const __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[y1] + x));
+            const __m256i p0 = _mm256_cvtepu8_epi16(_mm_unpacklo_epi8(r0, r1));
+            const __m256i p1 = _mm256_cvtepu8_epi16(_mm_unpackhi_epi8(r0, r1));
+            const __m256i wl = pairWeights(weightLow(k[y]), weightLow(w1));
+            const __m256i wh = pairWeights(weightHigh(k[y]), weightHigh(w1));
+            low0 = _mm256_add_epi32(low0, _mm256_madd_epi16(p0, wl));
+            high0 = _mm256_add_epi32(high0, _mm256_madd_epi16(p0, wh));
+            low1 = _mm256_add_epi32(low1, _mm256_madd_epi16(p1, wl));
+            high1 = _mm256_add_epi32(high1, _mm256_madd_epi16(p1, wh));
         }
-        for (int x = vectorBytes; x < bytes; ++x) {
-            int s = 1 << (kPrecisionBits - 1);
-            for (int y = 0; y < n; ++y)
-                s += rows[y * a.srcStride + x] * k[y];
-            out[x] = clip8(s);
-        }
+        const __m256i v0 = combine(low0, high0);
+        const __m256i v1 = combine(low1, high1);
+        // packs works per 128-bit lane: reorder so the 16 bytes come out in order.
+        const __m256i words = _mm256_permute4x64_epi64(_mm256_packs_epi32(v0, v1), 0xD8);
+        const __m128i bytes16 = _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x), bytes16);
+    }
+    for (int x = vectorBytes; x < bytes; ++x) {
+        int s = 1 << (kPrecisionBits - 1);
+        for (int y = 0; y < n; ++y)
+            s += rows[y][x] * k[y];
+        out[x] = clip8(s);
     }
 }
 

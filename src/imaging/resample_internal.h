@@ -32,23 +32,6 @@ inline std::uint8_t clip8(int v)
     return static_cast<std::uint8_t>(v >> kPrecisionBits);
 }
 
-// Horizontal pass over rows [rowBegin, rowEnd) of the output; source row =
-// output row + rowOffset. Vertical pass over output rows [rowBegin, rowEnd).
-struct PassArgs {
-    const std::uint8_t *src;
-    std::ptrdiff_t srcStride;
-    int srcWidth;
-    std::uint8_t *dst;
-    std::ptrdiff_t dstStride;
-    int dstWidth;
-    int rowOffset;
-    const AxisCoefficients *coeffs;
-    const struct SplitHorizontalTable *split; // for the AVX2 horizontal kernel
-};
-
-void horizontalPortable(const PassArgs &a, int rowBegin, int rowEnd);
-void verticalPortable(const PassArgs &a, int rowBegin, int rowEnd);
-
 // Horizontal weights laid out for the AVX2 kernel: every output pixel reads
 // `groups` runs of four source pixels from `start`, the window moved inside
 // the row at the edges and the unused taps given weight 0. Each run holds the
@@ -63,7 +46,21 @@ struct SplitHorizontalTable {
 // Empty (groups == 0) when the row is narrower than the widened window.
 SplitHorizontalTable splitHorizontal(const AxisCoefficients &c, int inSize);
 
-void horizontalAvx2(const PassArgs &a, int rowBegin, int rowEnd);
-void verticalAvx2(const PassArgs &a, int rowBegin, int rowEnd);
+// One output row of each pass. The horizontal pass turns a source row into
+// a row of the output width; the vertical pass weighs `n` such rows, given
+// by pointer, into one output row of `bytes` bytes.
+using HorizontalRow = void (*)(const std::uint8_t *in, std::uint8_t *out, int outWidth,
+                               const AxisCoefficients &c, const SplitHorizontalTable &split);
+using VerticalRow = void (*)(const std::uint8_t *const *rows, int n, const std::int32_t *k,
+                             std::uint8_t *out, int bytes);
+
+void horizontalRowPortable(const std::uint8_t *in, std::uint8_t *out, int outWidth,
+                           const AxisCoefficients &c, const SplitHorizontalTable &split);
+void verticalRowPortable(const std::uint8_t *const *rows, int n, const std::int32_t *k,
+                         std::uint8_t *out, int bytes);
+void horizontalRowAvx2(const std::uint8_t *in, std::uint8_t *out, int outWidth,
+                       const AxisCoefficients &c, const SplitHorizontalTable &split);
+void verticalRowAvx2(const std::uint8_t *const *rows, int n, const std::int32_t *k,
+                     std::uint8_t *out, int bytes);
 
 } // namespace tovalin::detail

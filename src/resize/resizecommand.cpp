@@ -145,6 +145,8 @@ private:
     std::map<int, EncodeResult> m_done;
 };
 
+} // namespace
+
 void saveWithFactor(ResizeWindow &window, const QImage &image, const QString &outputPath, int factor)
 {
     const EncodeResult jpeg = encodeJpeg(image, factor);
@@ -184,8 +186,6 @@ void saveForTargetSize(ResizeWindow &window, const QImage &image, const FormStat
     if (written > target)
         window.showMessage(text::kUnreachable.arg(target).arg(written));
 }
-
-} // namespace
 
 void runResizeCommand(ResizeWindow &window, const ImageHolder &viewer, ImageHolder &work, FormState &state)
 {

@@ -1,5 +1,7 @@
 #pragma once
+#include <QImage>
 #include <QString>
+#include <cstdint>
 
 namespace tovalin {
 
@@ -25,5 +27,10 @@ public:
 // Resize the viewer's image into a JPEG at folder/output name, with the
 // typed factor or the factor found for the typed file size.
 void runResizeCommand(ResizeWindow &window, const ImageHolder &viewer, ImageHolder &work, FormState &state);
+
+// The command's two ways of saving the resized image, also run on their own
+// by the benchmark.
+void saveWithFactor(ResizeWindow &window, const QImage &image, const QString &outputPath, int factor);
+void saveForTargetSize(ResizeWindow &window, const QImage &image, const FormState &state, std::int32_t target);
 
 } // namespace tovalin
