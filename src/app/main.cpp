@@ -1,10 +1,12 @@
+#include "app/appfolder.h"
+#include "app/mainwindow.h"
+
 #include <QApplication>
-#include <QWidget>
+
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    QWidget w;
-    w.setWindowTitle(QStringLiteral("Tovalin"));
-    w.show();
+    tovalin::FrmJpgResize window(tovalin::chooseAppFolder());
+    window.show();
     return app.exec();
 }

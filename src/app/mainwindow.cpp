@@ -1,0 +1,347 @@
+#include "app/mainwindow.h"
+
+#include "app/messagebox.h"
+#include "app/settingsfile.h"
+#include "common/numbers.h"
+#include "imaging/savefile.h"
+#include "intake/intake.h"
+#include "preview/previewpage.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QUrl>
+
+namespace tovalin {
+
+namespace {
+
+constexpr int kTwipsPerPixel = 15;
+const QString kNoConversion = QStringLiteral("変換が行われていません。");
+
+template <typename W>
+W *place(W *widget, const char *name, int left, int top, int width, int height)
+{
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel);
+    return widget;
+}
+
+QIcon makeIcon()
+{
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128}) {
+        QPixmap pm(size, size);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setBrush(QColor(255, 255, 128));
+        p.setPen(QPen(QColor(40, 60, 140), qMax(1, size / 16)));
+        p.drawRect(QRectF(0.5, 0.5, size - 1, size - 1));
+        // A smaller frame inside a larger one: a picture made smaller.
+        p.setBrush(QColor(70, 110, 200));
+        p.drawRect(QRectF(size * 0.15, size * 0.4, size * 0.45, size * 0.45));
+        p.drawLine(QPointF(size * 0.85, size * 0.15), QPointF(size * 0.55, size * 0.45));
+        icon.addPixmap(pm);
+    }
+    return icon;
+}
+
+} // namespace
+
+FrmJpgResize::FrmJpgResize(const QString &appFolder, QWidget *parent) : QWidget(parent)
+{
+    showOk = [this](const QString &text) { showOkMessage(this, text); };
+    askYesNoBox = [this](const QString &text) { return askYesNoQuestion(this, text); };
+    openInBrowser = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+    m_state.appFolder = appFolder;
+    buildControls();
+    wireSignals();
+    startUp();
+}
+
+void FrmJpgResize::buildControls()
+{
+    setObjectName(QStringLiteral("FrmJpgResize"));
+    setWindowTitle(QStringLiteral("Tovalin"));
+    setWindowIcon(makeIcon());
+    setFont(QFont(QStringLiteral("IPAGothic"), 9));
+    resize(6555 / kTwipsPerPixel, 7335 / kTwipsPerPixel);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    Frame3 = place(new QGroupBox(QStringLiteral("画像のサイズ"), this), "Frame3", 120, 0, 3015, 1815);
+    vsElastic1 = place(new QWidget(Frame3), "vsElastic1", 120, 240, 2775, 1455);
+    Opt_pixcel = place(new QRadioButton(QStringLiteral("ピクセルで指定"), vsElastic1), "Opt_pixcel", 90, 90, 2055, 270);
+    Opt_pixcel->setChecked(true);
+    (new QButtonGroup(this))->addButton(Opt_pixcel); // alone in its group
+    Label1 = place(new QLabel(QStringLiteral("横"), vsElastic1), "Label1", 90, 420, 195, 270);
+    TextYoko = place(new QLineEdit(vsElastic1), "TextYoko", 345, 420, 480, 270);
+    Label2 = place(new QLabel(QStringLiteral("縦"), vsElastic1), "Label2", 1140, 420, 210, 270);
+    Texttate = place(new QLineEdit(vsElastic1), "Texttate", 1410, 420, 465, 270);
+    Textritu = place(new QLineEdit(vsElastic1), "Textritu", 1935, 750, 480, 270);
+    Label3 = place(new QLabel(QStringLiteral("%"), vsElastic1), "Label3", 2475, 750, 210, 270);
+    HScroll1 = place(new QScrollBar(Qt::Horizontal, vsElastic1), "HScroll1", 90, 1080, 2595, 285);
+    HScroll1->setRange(10, 200); // from 10 %: the slider alone never makes a zero size
+    HScroll1->setValue(100);
+    HScroll1->setSingleStep(1);
+    HScroll1->setPageStep(10);
+    TextYoko->setEnabled(false);
+    Texttate->setEnabled(false);
+    HScroll1->setEnabled(false);
+
+    Frame4 = place(new QGroupBox(QStringLiteral("ファイル容量"), this), "Frame4", 120, 1920, 3015, 1815);
+    vsElastic2 = place(new QWidget(Frame4), "vsElastic2", 120, 240, 2535, 1455);
+    OpRfakuta = place(new QRadioButton(QStringLiteral("Qファクタで指定（2-255）"), vsElastic2), "OpRfakuta", 90, 90, 2355, 270);
+    TextQfakuta = place(new QLineEdit(QStringLiteral("30"), vsElastic2), "TextQfakuta", 570, 420, 660, 270);
+    Label4 = place(new QLabel(QStringLiteral("ファクタ"), vsElastic2), "Label4", 1290, 420, 660, 270);
+    Opyouryou = place(new QRadioButton(QStringLiteral("ファイル容量（KB)で指定"), vsElastic2), "Opyouryou", 90, 750, 2355, 270);
+    Textyouryou = place(new QLineEdit(QStringLiteral("40"), vsElastic2), "Textyouryou", 570, 1080, 660, 285);
+    Label5 = place(new QLabel(QStringLiteral("Kb"), vsElastic2), "Label5", 1290, 1080, 420, 285);
+    m_modeGroup = new QButtonGroup(this);
+    m_modeGroup->addButton(OpRfakuta);
+    m_modeGroup->addButton(Opyouryou);
+    Opyouryou->setChecked(true);
+
+    Frame1 = place(new QGroupBox(QStringLiteral("変換後格納先フォルダ"), this), "Frame1", 3240, 0, 3255, 3735);
+    Drive1 = place(new DriveSelector(Frame1), "Drive1", 120, 240, 3015, 300);
+    Dir1 = place(new FolderList(Frame1), "Dir1", 120, 600, 3015, 2610);
+    Text1 = place(new QLineEdit(QStringLiteral("出力ファイル名.jpg"), Frame1), "Text1", 120, 3360, 3015, 270);
+
+    vsElastic4 = place(new QWidget(this), "vsElastic4", 0, 3840, 6495, 3495);
+    vsElastic4->setAccessibleName(QStringLiteral("青いところに画像をドロップして下さい。"));
+    LEAD1 = place(new ImageViewer(vsElastic4), "LEAD1", 90, 90, 3120, 2880);
+    Label7 = place(new QLabel(QStringLiteral("黄色のところに画像をドロップして下さい。"), vsElastic4), "Label7", 3270, 90, 3135, 360);
+    Label_result = place(new QLabel(vsElastic4), "Label_result", 3270, 510, 3135, 360);
+    Label_Q = place(new QLabel(vsElastic4), "Label_Q", 3270, 930, 3135, 360);
+    vsE_brouza = place(new QPushButton(QStringLiteral("ブラウザで確認"), vsElastic4), "vsE_brouza", 3270, 1350, 1530, 1200);
+    vsE_Run = place(new QPushButton(QStringLiteral("リサイズ実行"), vsElastic4), "vsE_Run", 4860, 1350, 1545, 1200);
+    vs_crip = place(new QPushButton(QStringLiteral("貼り付け"), vsElastic4), "vs_crip", 3270, 2610, 1530, 360);
+    vsE_END = place(new QPushButton(QStringLiteral("終了"), vsElastic4), "vsE_END", 4860, 2610, 1545, 360);
+    Labelgenzaiti = place(new QLabel(vsElastic4), "Labelgenzaiti", 90, 3030, 6315, 375);
+
+    for (QLabel *label : {Label7, Label_result, Label_Q, Labelgenzaiti})
+        label->setWordWrap(true); // long Japanese captions take a second line
+    TextYoko->setAccessibleName(QStringLiteral("横"));
+    Texttate->setAccessibleName(QStringLiteral("縦"));
+    Textritu->setAccessibleName(QStringLiteral("%"));
+    TextQfakuta->setAccessibleName(QStringLiteral("ファクタ"));
+    Textyouryou->setAccessibleName(QStringLiteral("Kb"));
+    Text1->setAccessibleName(QStringLiteral("出力ファイル名"));
+    HScroll1->setAccessibleName(QStringLiteral("画像のサイズ"));
+    Drive1->setAccessibleName(QStringLiteral("ドライブ"));
+    Dir1->setAccessibleName(QStringLiteral("変換後格納先フォルダ"));
+    Label_result->setAccessibleDescription(QStringLiteral("変換結果"));
+    Label_Q->setAccessibleDescription(QStringLiteral("Qファクタ結果"));
+    Labelgenzaiti->setAccessibleDescription(QStringLiteral("元画像情報"));
+
+    const QList<QWidget *> tabOrder{LEAD1, vsE_Run, vsE_END, Drive1, Dir1, Opt_pixcel, TextYoko, Texttate,
+                                    Textyouryou, Opyouryou, TextQfakuta, OpRfakuta, vsE_brouza, HScroll1,
+                                    Textritu, Text1, vs_crip};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    // The process's current volume and folder, before any handler is wired,
+    // so the title stays "Tovalin" until the folder first changes.
+    Drive1->selectVolumeOf(QDir::currentPath());
+    Dir1->setPath(QDir::currentPath());
+}
+
+void FrmJpgResize::wireSignals()
+{
+    connect(LEAD1, &ImageViewer::fileDropped, this, &FrmJpgResize::onFileDropped);
+    connect(LEAD1, &ImageViewer::imageChanged, this, &FrmJpgResize::onImageChanged);
+    connect(LEAD1, &ImageViewer::loadFailed, this, &FrmJpgResize::onLoadFailed);
+    connect(vs_crip, &QPushButton::clicked, this, &FrmJpgResize::onPaste);
+    connect(HScroll1, &QScrollBar::valueChanged, this, &FrmJpgResize::onSliderChanged);
+    connect(Drive1, &QComboBox::currentIndexChanged, this, &FrmJpgResize::onDriveChanged);
+    connect(Dir1, &FolderList::pathChanged, this, &FrmJpgResize::onFolderChanged);
+    connect(vsE_Run, &QPushButton::clicked, this, &FrmJpgResize::onResize);
+    connect(vsE_brouza, &QPushButton::clicked, this, &FrmJpgResize::onPreview);
+    connect(vsE_END, &QPushButton::clicked, this, &FrmJpgResize::close);
+}
+
+void FrmJpgResize::startUp()
+{
+    if (m_state.appFolder.size() > 1 && m_state.appFolder.endsWith(QLatin1Char('/')))
+        m_state.appFolder.chop(1);
+    m_state.settingsPath = m_state.appFolder + QLatin1Char('/') + kSettingsFileName;
+    if (m_state.appFolder == QLatin1String("/"))
+        m_state.settingsPath = QLatin1Char('/') + kSettingsFileName;
+    LEAD1->setDropOptions(true);
+    vsE_brouza->setEnabled(false);
+    onPaste();
+    restoreSettings();
+}
+
+// Gives up quietly at the first failure; what was applied before it stays.
+void FrmJpgResize::restoreSettings()
+{
+    QFile file(m_state.settingsPath);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxSettingsBytes)
+        return;
+    const std::optional<SavedSettings> saved = parseSettings(file.readAll());
+    file.close();
+    if (!saved)
+        return;
+    Drive1->selectVolumeOf(saved->folder);
+    if (!Dir1->setPath(saved->folder))
+        return;
+    Textyouryou->setText(saved->targetSize);
+}
+
+void FrmJpgResize::closeEvent(QCloseEvent *event)
+{
+    if (!m_shutDown) {
+        m_shutDown = true;
+        LEAD1->setDropOptions(false);
+        const SaveResult saved = writeFileReplacing(
+            m_state.settingsPath, formatSettings({Dir1->path(), Textyouryou->text()}));
+        if (!saved.ok)
+            showMessage(QStringLiteral("設定ファイル「%1」を保存できませんでした。\n%2").arg(m_state.settingsPath, saved.reason));
+        if (!m_state.previewPath.isEmpty())
+            QFile::remove(m_state.previewPath); // a page already gone is fine
+    }
+    event->accept();
+}
+
+void FrmJpgResize::onFileDropped(const QString &path)
+{
+    m_state.sourcePath = path;
+    m_state.outputName = derivedOutputName(path);
+    Text1->setText(m_state.outputName.mid(1));
+    // Every dropped file gets its information line; only pastes skip it.
+    m_state.skipSourceInfo = 0;
+}
+
+void FrmJpgResize::onImageChanged()
+{
+    if (m_state.skipSourceInfo == 0)
+        Labelgenzaiti->setText(sourceInfoLine(m_state.sourcePath));
+    m_work.assignFrom(LEAD1->holder());
+    TextYoko->setEnabled(true);
+    Texttate->setEnabled(true);
+    HScroll1->setEnabled(true);
+    TextYoko->setText(decimalText(scaledDimension(LEAD1->holder().width(), HScroll1->value())));
+    Texttate->setText(decimalText(scaledDimension(LEAD1->holder().height(), HScroll1->value())));
+    Textritu->setText(decimalText(HScroll1->value()));
+}
+
+void FrmJpgResize::onLoadFailed(const QString &path, const QString &reason)
+{
+    showMessage(QStringLiteral("「%1」を読み込めませんでした。\n%2").arg(path, reason));
+}
+
+void FrmJpgResize::onPaste()
+{
+    m_state.skipSourceInfo = 0;
+    if (!LEAD1->canPaste())
+        return;
+    m_state.skipSourceInfo = 1;
+    LEAD1->paste();
+}
+
+void FrmJpgResize::onSliderChanged(int value)
+{
+    TextYoko->setText(decimalText(scaledDimension(LEAD1->holder().width(), value)));
+    Texttate->setText(decimalText(scaledDimension(LEAD1->holder().height(), value)));
+    Textritu->setText(decimalText(value));
+}
+
+void FrmJpgResize::onDriveChanged()
+{
+    const QString drive = Drive1->drive();
+    if (!Dir1->setPath(m_lastFolderOnVolume.value(drive, drive)))
+        Dir1->setPath(drive);
+}
+
+void FrmJpgResize::onFolderChanged(const QString &path)
+{
+    m_lastFolderOnVolume[Drive1->drive()] = path;
+    setWindowTitle(QStringLiteral("Tovalin(格納先：") + path + QStringLiteral(")"));
+}
+
+void FrmJpgResize::onResize()
+{
+    runResizeCommand(*this, LEAD1->holder(), m_work, m_state);
+}
+
+void FrmJpgResize::onPreview()
+{
+    m_state.previewPath = previewPagePath(Dir1->path());
+    if (m_state.outputPath.isEmpty()) {
+        showMessage(kNoConversion);
+        return;
+    }
+    const SaveResult written = writeFileReplacing(m_state.previewPath, previewPageBytes(m_state.outputPath));
+    if (!written.ok) {
+        showMessage(QStringLiteral("確認用のページ「%1」を保存できませんでした。\n%2").arg(m_state.previewPath, written.reason));
+        return;
+    }
+    if (!openInBrowser(QUrl::fromLocalFile(m_state.previewPath)))
+        showMessage(QStringLiteral("ブラウザを開けませんでした。次のページを開いて下さい。\n%1").arg(m_state.previewPath));
+}
+
+void FrmJpgResize::setBusy(bool busy)
+{
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void FrmJpgResize::showMessage(const QString &text)
+{
+    showOk(text);
+}
+
+bool FrmJpgResize::askYesNo(const QString &text)
+{
+    return askYesNoBox(text);
+}
+
+QString FrmJpgResize::fieldText(Field field) const
+{
+    switch (field) {
+    case Field::Folder: return Dir1->path();
+    case Field::OutputName: return Text1->text();
+    case Field::Width: return TextYoko->text();
+    case Field::Height: return Texttate->text();
+    case Field::Factor: return TextQfakuta->text();
+    case Field::TargetSize: return Textyouryou->text();
+    }
+    return {};
+}
+
+bool FrmJpgResize::factorModeSelected() const
+{
+    return OpRfakuta->isChecked();
+}
+
+void FrmJpgResize::setResultLabel(const QString &text)
+{
+    Label_result->setText(text);
+}
+
+void FrmJpgResize::setFactorLabel(const QString &text)
+{
+    Label_Q->setText(text);
+}
+
+void FrmJpgResize::enablePreviewButton()
+{
+    vsE_brouza->setEnabled(true);
+}
+
+} // namespace tovalin

@@ -1,0 +1,84 @@
+#pragma once
+#include "app/folderpicker.h"
+#include "app/imageviewer.h"
+#include "common/formstate.h"
+#include "imaging/image.h"
+#include "resize/resizecommand.h"
+
+#include <QMap>
+#include <QWidget>
+#include <functional>
+
+class QButtonGroup;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QScrollBar;
+class QUrl;
+
+namespace tovalin {
+
+// The one window: every control, the form state, and the handlers.
+class FrmJpgResize : public QWidget, public ResizeWindow {
+    Q_OBJECT
+public:
+    explicit FrmJpgResize(const QString &appFolder, QWidget *parent = nullptr);
+
+    const FormState &state() const { return m_state; }
+    const ImageHolder &workImage() const { return m_work; }
+
+    // Message boxes and the browser, replaceable so tests can answer them.
+    std::function<void(const QString &)> showOk;
+    std::function<bool(const QString &)> askYesNoBox;
+    std::function<bool(const QUrl &)> openInBrowser;
+
+    // ResizeWindow
+    void setBusy(bool busy) override;
+    void showMessage(const QString &text) override;
+    bool askYesNo(const QString &text) override;
+    QString fieldText(Field field) const override;
+    bool factorModeSelected() const override;
+    void setResultLabel(const QString &text) override;
+    void setFactorLabel(const QString &text) override;
+    void enablePreviewButton() override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildControls();
+    void wireSignals();
+    void startUp();
+    void restoreSettings();
+
+    void onFileDropped(const QString &path);
+    void onImageChanged();
+    void onLoadFailed(const QString &path, const QString &reason);
+    void onPaste();
+    void onSliderChanged(int value);
+    void onDriveChanged();
+    void onFolderChanged(const QString &path);
+    void onResize();
+    void onPreview();
+
+    FormState m_state;
+    ImageHolder m_work; // LEAD2
+    QMap<QString, QString> m_lastFolderOnVolume;
+    bool m_shutDown = false;
+
+    QGroupBox *Frame3, *Frame4, *Frame1;
+    QWidget *vsElastic1, *vsElastic2, *vsElastic4;
+    QRadioButton *Opt_pixcel, *OpRfakuta, *Opyouryou;
+    QButtonGroup *m_modeGroup;
+    QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label7, *Label_result, *Label_Q, *Labelgenzaiti;
+    QLineEdit *TextYoko, *Texttate, *Textritu, *TextQfakuta, *Textyouryou, *Text1;
+    QScrollBar *HScroll1;
+    DriveSelector *Drive1;
+    FolderList *Dir1;
+    ImageViewer *LEAD1;
+    QPushButton *vsE_brouza, *vsE_Run, *vs_crip, *vsE_END;
+};
+
+} // namespace tovalin

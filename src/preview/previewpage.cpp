@@ -1,0 +1,32 @@
+#include "preview/previewpage.h"
+
+#include <QStringList>
+
+namespace tovalin {
+
+QString previewPagePath(const QString &folder)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder + kPreviewFileName : folder + QLatin1Char('/') + kPreviewFileName;
+}
+
+QByteArray previewPageBytes(const QString &outputPath)
+{
+    const QString p = outputPath.toHtmlEscaped();
+    const QString w = kPublisherAddress;
+    const QStringList lines{
+        QStringLiteral("<HTML>"),
+        QStringLiteral("<HEAD><TITLE>Tovalin</TITLE></HEAD>"),
+        QStringLiteral("<BODY>"),
+        QStringLiteral("<H2>") + p + QStringLiteral("</H2><HR>"),
+        QStringLiteral("<img src=\"") + p + QStringLiteral("\"ALIGN=LEFT ><BR>"),
+        QStringLiteral("Tovalinは、バイキュービック法で補間処理を行っています。<BR>画像を拡大した場合にはっきりと違いがわかります。<BR CLEAR=ALL><HR><BR>"),
+        QStringLiteral("最新バージョンは<A HREF=\"") + w + QStringLiteral("\">") + w + QStringLiteral("</A>で掲載しています。"),
+        QStringLiteral("</BODY></HTML>"),
+    };
+    QByteArray bytes;
+    for (const QString &line : lines)
+        bytes += line.toLocal8Bit() + "\r\n";
+    return bytes;
+}
+
+} // namespace tovalin

@@ -1,0 +1,295 @@
+#include "app/folderpicker.h"
+#include "app/imageviewer.h"
+#include "app/mainwindow.h"
+#include "resize/messages.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDropEvent>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+#include <memory>
+
+using namespace tovalin;
+
+// Drives the real window: drops, pastes, clicks; dialogs are answered by
+// the test and recorded.
+class TestMainWindow : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_root;
+    QString m_app, m_out, m_in;
+    std::unique_ptr<FrmJpgResize> m_window;
+    QStringList m_messages;
+    QStringList m_questions;
+    bool m_answer = true;
+    QList<QUrl> m_opened;
+
+    template <typename T>
+    T *child(const char *name) const
+    {
+        T *w = m_window->findChild<T *>(QLatin1String(name));
+        if (!w)
+            qFatal("no control %s", name);
+        return w;
+    }
+    QString text(const char *name) const { return child<QLineEdit>(name)->text(); }
+    QString label(const char *name) const { return child<QLabel>(name)->text(); }
+
+    void open()
+    {
+        m_window = std::make_unique<FrmJpgResize>(m_app);
+        m_window->showOk = [this](const QString &t) { m_messages << t; };
+        m_window->askYesNoBox = [this](const QString &t) { m_questions << t; return m_answer; };
+        m_window->openInBrowser = [this](const QUrl &u) { m_opened << u; return true; };
+    }
+
+    void drop(const QString &path)
+    {
+        auto *viewer = child<ImageViewer>("LEAD1");
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewer, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent dropEvent(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewer, &dropEvent);
+    }
+
+    void click(const char *name) { QTest::mouseClick(child<QPushButton>(name), Qt::LeftButton); }
+
+    void setFolder(const QString &path) { QVERIFY(child<FolderList>("Dir1")->setPath(path)); }
+
+    QImage photo(int w, int h) const
+    {
+        return QImage(QStringLiteral(TOVALIN_PHOTO_DIR "/Garden.jpg")).scaled(w, h).convertToFormat(QImage::Format_RGB32);
+    }
+
+private slots:
+    void init()
+    {
+        QDir root(m_root.path());
+        root.removeRecursively();
+        for (const char *d : {"app", "out", "in"})
+            root.mkpath(d);
+        m_app = root.filePath("app");
+        m_out = root.filePath("out");
+        m_in = root.filePath("in");
+        QVERIFY(photo(640, 480).save(m_in + "/cat.png"));
+        QVERIFY(photo(100, 50).save(m_in + "/small.bmp"));
+        QApplication::clipboard()->clear();
+        m_messages.clear();
+        m_questions.clear();
+        m_opened.clear();
+        m_answer = true;
+        open();
+    }
+    void cleanup() { m_window.reset(); }
+
+    void firstStart()
+    {
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Tovalin"));
+        QCOMPARE(text("Textyouryou"), QStringLiteral("40"));
+        QCOMPARE(text("TextQfakuta"), QStringLiteral("30"));
+        QCOMPARE(text("Text1"), QStringLiteral("出力ファイル名.jpg"));
+        QVERIFY(!child<QPushButton>("vsE_brouza")->isEnabled());
+        QVERIFY(!child<QScrollBar>("HScroll1")->isEnabled());
+        QVERIFY(!child<QLineEdit>("TextYoko")->isEnabled());
+        QVERIFY(child<QRadioButton>("Opyouryou")->isChecked());
+        QCOMPARE(m_window->size(), QSize(437, 489));
+        QCOMPARE(child<QPushButton>("vsE_Run")->geometry(), QRect(324, 90, 103, 80));
+    }
+
+    void dropFillsTheForm()
+    {
+        drop(m_in + "/cat.png");
+        QCOMPARE(text("Text1"), QStringLiteral("cat.jpg"));
+        const qint64 size = QFileInfo(m_in + "/cat.png").size();
+        QCOMPARE(label("Labelgenzaiti"), QStringLiteral("%1/cat.png %2Kb (%3Byte)").arg(m_in).arg(size / 1024 + 1).arg(size));
+        QCOMPARE(text("TextYoko"), QStringLiteral("640"));
+        QCOMPARE(text("Texttate"), QStringLiteral("480"));
+        QCOMPARE(text("Textritu"), QStringLiteral("100"));
+        QVERIFY(child<QScrollBar>("HScroll1")->isEnabled());
+        QVERIFY(m_window->workImage().hasImage());
+        // A second drop replaces the name and the information line.
+        drop(m_in + "/small.bmp");
+        QCOMPARE(text("Text1"), QStringLiteral("small.jpg"));
+        QVERIFY(label("Labelgenzaiti").startsWith(m_in + "/small.bmp "));
+        QCOMPARE(text("TextYoko"), QStringLiteral("100"));
+    }
+
+    void unreadableDropChangesNothing()
+    {
+        drop(m_in + "/cat.png");
+        QFile bad(m_in + "/broken.jpg");
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("not a picture");
+        bad.close();
+        drop(m_in + "/broken.jpg");
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY(m_messages[0].contains("broken.jpg"));
+        QCOMPARE(text("Text1"), QStringLiteral("cat.jpg"));
+        QCOMPARE(text("TextYoko"), QStringLiteral("640"));
+    }
+
+    void slider_data()
+    {
+        QTest::addColumn<int>("value");
+        QTest::addColumn<QString>("width");
+        QTest::addColumn<QString>("height");
+        QTest::newRow("50") << 50 << "320" << "240";
+        QTest::newRow("200") << 200 << "1280" << "960";
+        QTest::newRow("29") << 29 << "185" << "139";
+        QTest::newRow("below the minimum") << 3 << "64" << "48";
+    }
+    void slider()
+    {
+        QFETCH(int, value);
+        QFETCH(QString, width);
+        QFETCH(QString, height);
+        drop(m_in + "/cat.png");
+        child<QScrollBar>("HScroll1")->setValue(value);
+        QCOMPARE(text("TextYoko"), width);
+        QCOMPARE(text("Texttate"), height);
+        QCOMPARE(text("Textritu"), QString::number(child<QScrollBar>("HScroll1")->value()));
+    }
+
+    void pasteKeepsTheInformationLine()
+    {
+        drop(m_in + "/cat.png");
+        const QString line = label("Labelgenzaiti");
+        QApplication::clipboard()->setImage(photo(300, 200));
+        click("vs_crip");
+        QCOMPARE(text("TextYoko"), QStringLiteral("300"));
+        QCOMPARE(label("Labelgenzaiti"), line);
+        // A later drop writes the line again.
+        drop(m_in + "/small.bmp");
+        QVERIFY(label("Labelgenzaiti").startsWith(m_in + "/small.bmp "));
+    }
+
+    void startUpPastesTheClipboard()
+    {
+        QApplication::clipboard()->setImage(photo(320, 240));
+        open();
+        QVERIFY(m_window->workImage().hasImage());
+        QCOMPARE(text("TextYoko"), QStringLiteral("320"));
+        QVERIFY(child<QLineEdit>("TextYoko")->isEnabled());
+        QCOMPARE(label("Labelgenzaiti"), QString());
+    }
+
+    void resizeBeforeAnyImage()
+    {
+        click("vsE_Run");
+        QCOMPARE(m_messages, QStringList{text::kNoImage});
+        QVERIFY(!child<QPushButton>("vsE_brouza")->isEnabled());
+    }
+
+    void resizeBothModes()
+    {
+        drop(m_in + "/cat.png");
+        setFolder(m_out);
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Tovalin(格納先：%1)").arg(m_out));
+        child<QRadioButton>("OpRfakuta")->setChecked(true);
+        child<QScrollBar>("HScroll1")->setValue(50);
+        click("vsE_Run");
+        QVERIFY(m_messages.isEmpty());
+        QCOMPARE(QImage(m_out + "/cat.jpg").size(), QSize(320, 240));
+        QCOMPARE(label("Label_result"), text::resultText(QFileInfo(m_out + "/cat.jpg").size()));
+        QCOMPARE(label("Label_Q"), QString());
+        QVERIFY(child<QPushButton>("vsE_brouza")->isEnabled());
+
+        // Size mode over the existing file: asked, refused, then accepted.
+        child<QRadioButton>("Opyouryou")->setChecked(true);
+        child<QLineEdit>("Textyouryou")->setText("10");
+        m_answer = false;
+        const qint64 before = QFileInfo(m_out + "/cat.jpg").size();
+        click("vsE_Run");
+        QCOMPARE(m_questions, QStringList{text::kOverwrite});
+        QCOMPARE(QFileInfo(m_out + "/cat.jpg").size(), before);
+        m_answer = true;
+        click("vsE_Run");
+        const qint64 after = QFileInfo(m_out + "/cat.jpg").size();
+        QVERIFY2(after < 10240 && after > 9000, qPrintable(QString::number(after)));
+        QVERIFY(label("Label_Q").startsWith(QStringLiteral("Qファクタは、")));
+        QVERIFY(QFile::exists(m_app + "/work_min.jpg"));
+        QVERIFY(QFile::exists(m_app + "/work_max.jpg"));
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+    }
+
+    void previewPage()
+    {
+        click("vsE_brouza"); // disabled: nothing happens
+        QVERIFY(m_opened.isEmpty());
+        drop(m_in + "/cat.png");
+        setFolder(m_out);
+        child<QRadioButton>("OpRfakuta")->setChecked(true);
+        click("vsE_Run");
+        click("vsE_brouza");
+        const QString page = m_out + "/Tovalin_w.htm";
+        QCOMPARE(m_opened, QList<QUrl>{QUrl::fromLocalFile(page)});
+        QFile f(page);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = f.readAll().split('\n');
+        QCOMPARE(lines.size(), 9);
+        QCOMPARE(lines[3], "<H2>" + (m_out + "/cat.jpg").toUtf8() + "</H2><HR>\r");
+        f.close();
+        // Closing removes the page.
+        m_window->close();
+        QVERIFY(!QFile::exists(page));
+    }
+
+    void settingsRoundTrip()
+    {
+        setFolder(m_out);
+        child<QLineEdit>("Textyouryou")->setText("12.5");
+        click("vsE_END");
+        QFile f(m_app + "/kakunousaku_file.txt");
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), "\"" + m_out.toUtf8() + "\",\"12.5\"\r\n");
+        f.close();
+        setFolder(m_in);
+        open();
+        QCOMPARE(child<FolderList>("Dir1")->path(), m_out);
+        QCOMPARE(text("Textyouryou"), QStringLiteral("12.5"));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Tovalin(格納先：%1)").arg(m_out));
+    }
+
+    void settingsRestoreFailures_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("missing folder") << QByteArray("\"/no/such/folder\",\"99\"\r\n");
+        QTest::newRow("one field") << QByteArray("\"/tmp\"\r\n");
+        QTest::newRow("binary") << QByteArray("\x00\x01\x02\xff", 4);
+        QTest::newRow("huge") << QByteArray(1 << 20, '"');
+    }
+    void settingsRestoreFailures()
+    {
+        QFETCH(QByteArray, content);
+        QFile f(m_app + "/kakunousaku_file.txt");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+        f.close();
+        open();
+        QCOMPARE(text("Textyouryou"), QStringLiteral("40"));
+        QCOMPARE(child<FolderList>("Dir1")->path(), QDir::currentPath());
+        QVERIFY(m_messages.isEmpty());
+    }
+
+    void unwritableSettingsStillClose()
+    {
+        QDir(m_app).mkdir("kakunousaku_file.txt"); // a folder where the file should go
+        QVERIFY(m_window->close());
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY(m_messages[0].contains("kakunousaku_file.txt"));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
