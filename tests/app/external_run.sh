@@ -1,0 +1,41 @@
+#!/bin/bash
+# Starts the real tovalin on an X server (run under xvfb-run), gives it a
+# clipboard image through xclip, presses Resize and Exit with xdotool, and
+# checks the JPEG, the work files and the settings file it leaves.
+set -euo pipefail
+exe=$1
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+mkdir -p "$work/app" "$work/out"
+cp "$exe" "$work/app/tovalin"
+convert /usr/share/backgrounds/mate/nature/Garden.jpg -resize '640x400!' "$work/clip.png"
+xclip -selection clipboard -t image/png -i "$work/clip.png"
+
+cd "$work/out"
+"$work/app/tovalin" &
+app=$!
+win=$(xdotool search --sync --onlyvisible --name '^Tovalin' | head -1)
+sleep 1
+
+click() { # x y in window pixels
+    xdotool mousemove --window "$win" "$1" "$2" click 1
+}
+# Resize button: panel at y 256, button at (324, 90) sized 103x80.
+click 375 386
+out="$work/out/出力ファイル名.jpg"
+for _ in $(seq 100); do [ -s "$out" ] && break; sleep 0.1; done
+sleep 0.5
+# Exit button: (324, 174) sized 103x24 inside the panel.
+click 375 442
+for _ in $(seq 100); do kill -0 $app 2>/dev/null || break; sleep 0.1; done
+if kill -0 $app 2>/dev/null; then echo "FAIL: still running after Exit"; exit 1; fi
+
+fail=0
+check() { if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; fail=1; fi; }
+size=$(stat -c %s "$out" 2>/dev/null || echo 0)
+check "output written under 40 KB ($size bytes)" "[ $size -gt 38000 ] && [ $size -lt 40960 ]"
+check "output is 640x400" "[ \"\$(identify -format %wx%h \"$out\")\" = 640x400 ]"
+check "work files kept" "[ -s $work/app/work_min.jpg ] && [ -s $work/app/work_max.jpg ]"
+expected=$(printf '"%s","40"\r\n' "$work/out")
+check "settings file" "[ \"\$(cat $work/app/kakunousaku_file.txt)\" = \"\$expected\" ]"
+exit $fail
