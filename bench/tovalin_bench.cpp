@@ -2,6 +2,7 @@
 // Runs what the Resize button runs (decode, bicubic resize, size search with
 // its work files, final save) and prints one "name value" line per figure.
 #include "common/formstate.h"
+#include "common/memorypolicy.h"
 #include "imaging/decode.h"
 #include "imaging/image.h"
 #include "resize/resizecommand.h"
@@ -53,6 +54,7 @@ void print(const char *name, double value) { std::printf("%s %.2f\n", name, valu
 
 int main(int argc, char **argv)
 {
+    keepFreedMemoryForReuse();
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     QString out, resizedPath;

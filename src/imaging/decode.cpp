@@ -55,7 +55,9 @@ public:
 private:
     void run() const
     {
-        constexpr std::uintptr_t kChunk = 1u << 20;
+        // Large pages cut the number of faults 512-fold where the kernel offers them.
+        madvise(reinterpret_cast<void *>(m_begin), m_end - m_begin, MADV_HUGEPAGE);
+        constexpr std::uintptr_t kChunk = 2u << 20;
         for (std::uintptr_t p = m_begin; p < m_end; p += kChunk)
             if (madvise(reinterpret_cast<void *>(p), std::min(kChunk, m_end - p), MADV_POPULATE_WRITE) != 0)
                 return; // an older kernel: the decoder maps them itself

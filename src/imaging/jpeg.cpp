@@ -1,5 +1,6 @@
 #include "imaging/jpeg.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <csetjmp>
@@ -65,10 +66,17 @@ EncodeResult encodeJpeg(const QImage &rgb888, int factor)
     if (rgb888.width() > JPEG_MAX_DIMENSION || rgb888.height() > JPEG_MAX_DIMENSION)
         return {{}, QStringLiteral("JPEGで保存できるのは縦横%1ピクセルまでです。").arg(JPEG_MAX_DIMENSION)};
 
+    // Room for the image uncompressed (capped): libjpeg then almost never has
+    // to grow and copy its buffer, and the pages it does not write are never
+    // touched. It allocates a larger one itself only when this is full.
+    constexpr qsizetype kMaxRoom = 64 << 20;
+    const qsizetype room = std::min<qsizetype>(qsizetype(rgb888.width()) * rgb888.height() * 3 + 65536, kMaxRoom);
+    QByteArray out(room, Qt::Uninitialized);
+    unsigned char *const ours = reinterpret_cast<unsigned char *>(out.data());
+    unsigned char *buffer = ours;
+    unsigned long size = static_cast<unsigned long>(room);
     jpeg_compress_struct cinfo{};
     ErrorManager err{};
-    unsigned char *buffer = nullptr;
-    unsigned long size = 0;
     EncodeResult result;
 
     cinfo.err = jpeg_std_error(&err.pub);
@@ -96,11 +104,18 @@ EncodeResult encodeJpeg(const QImage &rgb888, int factor)
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
-    result.bytes = QByteArray(reinterpret_cast<const char *>(buffer), static_cast<qsizetype>(size));
+    if (buffer == ours) {
+        out.resize(static_cast<qsizetype>(size));
+        out.squeeze();
+        result.bytes = std::move(out);
+    } else {
+        result.bytes = QByteArray(reinterpret_cast<const char *>(buffer), static_cast<qsizetype>(size));
+    }
 
 cleanup:
     jpeg_destroy_compress(&cinfo);
-    std::free(buffer);
+    if (buffer != ours)
+        std::free(buffer);
     return result;
 }
 

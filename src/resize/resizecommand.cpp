@@ -5,13 +5,14 @@
 #include "imaging/image.h"
 #include "imaging/jpeg.h"
 #include "imaging/savefile.h"
+#include "resize/encodingcache.h"
 #include "resize/messages.h"
 #include "resize/sizesearch.h"
 
 #include <QDir>
 #include <QFileInfo>
 
-#include <map>
+#include <cmath>
 #include <unistd.h>
 
 namespace tovalin {
@@ -126,24 +127,34 @@ bool save(ResizeWindow &window, const QString &path, const QByteArray &bytes)
     return saved.ok;
 }
 
-// Encodes each factor once per run: the same image at the same factor
-// always gives the same bytes.
-class EncodingCache {
-public:
-    explicit EncodingCache(const QImage &image) : m_image(image) {}
-
-    const EncodeResult &at(int factor)
-    {
-        auto it = m_done.find(factor);
-        if (it == m_done.end())
-            it = m_done.emplace(factor, encodeJpeg(m_image, factor)).first;
-        return it->second;
+// Starts the iteration's trial and, on the second core, the trial the next
+// iteration will most likely ask for. The sizes already known settle the
+// direction when one of them is on the far side of the target (the size
+// never grows with the factor); otherwise it is read off the sizes on
+// either side, log size taken as linear in the factor, or both candidates
+// start. A wrong guess costs a spare encoding, never a different result.
+void encodeAhead(EncodingCache &cache, int lo, int hi, std::int64_t target)
+{
+    const int mid = static_cast<int>(roundHalfEven((lo + hi) / 2.0));
+    const int ifTooLarge = static_cast<int>(roundHalfEven((mid + hi) / 2.0));
+    const int ifFits = static_cast<int>(roundHalfEven((lo + mid) / 2.0));
+    cache.start(mid);
+    const auto below = cache.nearestDone(mid, false);
+    const auto above = cache.nearestDone(mid, true);
+    if (above && above->second > target) {
+        cache.start(ifTooLarge);
+    } else if (below && below->second <= target) {
+        cache.start(ifFits);
+    } else if (below && above && below->second > 0 && above->second > 0) {
+        const double t = static_cast<double>(mid - below->first) / (above->first - below->first);
+        const double logSize = std::log(static_cast<double>(below->second)) * (1 - t)
+                               + std::log(static_cast<double>(above->second)) * t;
+        cache.start(std::exp(logSize) > static_cast<double>(target) ? ifTooLarge : ifFits);
+    } else {
+        cache.start(ifTooLarge);
+        cache.start(ifFits);
     }
-
-private:
-    const QImage &m_image;
-    std::map<int, EncodeResult> m_done;
-};
+}
 
 } // namespace
 
@@ -163,12 +174,15 @@ void saveWithFactor(ResizeWindow &window, const QImage &image, const QString &ou
 void saveForTargetSize(ResizeWindow &window, const QImage &image, const FormState &state, std::int32_t target)
 {
     EncodingCache cache(image);
-    const SearchOutcome found = searchFactor(target, [&cache](int factor) -> std::optional<std::int64_t> {
-        const EncodeResult &r = cache.at(factor);
-        if (!r.error.isEmpty())
-            return std::nullopt;
-        return r.bytes.size();
-    });
+    const SearchOutcome found = searchFactor(
+        target,
+        [&cache](int factor) -> std::optional<std::int64_t> {
+            const EncodeResult &r = cache.at(factor);
+            if (!r.error.isEmpty())
+                return std::nullopt;
+            return r.bytes.size();
+        },
+        [&cache, target](int lo, int hi) { encodeAhead(cache, lo, hi, target); });
     if (found.encodeFailed) {
         window.showMessage(text::kSaveFailed.arg(QDir::toNativeSeparators(state.outputPath), cache.at(kBestFactor).error));
         return;

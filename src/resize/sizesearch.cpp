@@ -18,7 +18,7 @@ std::optional<std::int32_t> targetBytesFromText(const QString &text)
     return static_cast<std::int32_t>(bytes);
 }
 
-SearchOutcome searchFactor(std::int32_t target, const TrialSize &trialSize)
+SearchOutcome searchFactor(std::int32_t target, const TrialSize &trialSize, const IterationStart &onIteration)
 {
     constexpr int kMaxIterations = 9;
     constexpr std::int64_t kWindow = 10;
@@ -26,30 +26,35 @@ SearchOutcome searchFactor(std::int32_t target, const TrialSize &trialSize)
     int lo = kBestFactor;
     int hi = kStrongestFactor;
     std::int64_t v = t + 999; // never inside the stop window
-    std::int64_t loSize = 0;
     SearchOutcome out;
 
     while (!(t - kWindow < v && v < t) && out.iterations < kMaxIterations) {
         ++out.iterations;
         out.lastLo = lo;
         out.lastHi = hi;
-        const std::optional<std::int64_t> atLo = trialSize(lo);
-        const std::optional<std::int64_t> atHi = trialSize(hi);
+        if (onIteration)
+            onIteration(lo, hi);
         const int mid = static_cast<int>(roundHalfEven((lo + hi) / 2.0));
         const std::optional<std::int64_t> atMid = trialSize(mid);
-        if (!atLo || !atHi || !atMid) {
+        if (!atMid) {
             out.encodeFailed = true;
             return out;
         }
         out.trials.push_back(mid);
-        loSize = *atLo;
         v = *atMid;
         if (v > t)
             lo = mid; // too large: compress more
         else
             hi = mid;
     }
-    out.finalFactor = loSize < t ? lo : hi;
+    // Only the size at the lower bound the last iteration began with decides;
+    // the earlier ones are overwritten unread, so they are never measured.
+    const std::optional<std::int64_t> loSize = trialSize(out.lastLo);
+    if (!loSize) {
+        out.encodeFailed = true;
+        return out;
+    }
+    out.finalFactor = *loSize < t ? lo : hi;
     return out;
 }
 

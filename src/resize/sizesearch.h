@@ -24,9 +24,13 @@ struct SearchOutcome {
     std::vector<int> trials; // the middle factors tried, in order
 };
 
+// Told the bounds at the start of every iteration, before its trials.
+using IterationStart = std::function<void(int lo, int hi)>;
+
 // Bisect the quality factor between 2 and 255 until a trial lands strictly
 // between target - 10 and target, for at most nine iterations; then settle on
 // the lower bound if its file is under the target, else the upper bound.
-SearchOutcome searchFactor(std::int32_t target, const TrialSize &trialSize);
+SearchOutcome searchFactor(std::int32_t target, const TrialSize &trialSize,
+                           const IterationStart &onIteration = {});
 
 } // namespace tovalin
