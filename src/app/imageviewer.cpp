@@ -49,6 +49,7 @@ void ImageViewer::paste()
     if (image.isNull())
         return;
     m_holder.setImage(image);
+    m_fitted = QPixmap();
     update();
     emit imageChanged();
 }
@@ -59,12 +60,14 @@ void ImageViewer::paintEvent(QPaintEvent *)
     painter.fillRect(rect(), kViewerBackground);
     if (!m_holder.hasImage())
         return;
-    const QImage &image = m_holder.image();
-    QSize fitted = image.size();
-    if (fitted.width() > width() || fitted.height() > height())
-        fitted.scale(size(), Qt::KeepAspectRatio);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(QRect(QPoint(0, 0), fitted), image);
+    // Scale a large photograph down once per image or size, not on every paint.
+    if (m_fitted.isNull() || m_fittedFor != size()) {
+        const QImage &image = m_holder.image();
+        const bool fits = image.width() <= width() && image.height() <= height();
+        m_fitted = QPixmap::fromImage(fits ? image : image.scaled(size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        m_fittedFor = size();
+    }
+    painter.drawPixmap(0, 0, m_fitted);
 }
 
 void ImageViewer::dragEnterEvent(QDragEnterEvent *event)
@@ -96,6 +99,7 @@ void ImageViewer::loadFile(const QString &path)
         return;
     }
     m_holder.setImage(decoded.image);
+    m_fitted = QPixmap();
     update();
     emit fileDropped(path);
     emit imageChanged();

@@ -1,6 +1,7 @@
 #pragma once
 #include "imaging/image.h"
 
+#include <QPixmap>
 #include <QWidget>
 
 namespace tovalin {
@@ -33,6 +34,8 @@ private:
     void loadFile(const QString &path);
 
     ImageHolder m_holder;
+    QPixmap m_fitted; // the image as shown, for the viewer's current size
+    QSize m_fittedFor;
 };
 
 } // namespace tovalin

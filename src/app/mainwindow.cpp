@@ -174,11 +174,10 @@ void FrmJpgResize::wireSignals()
 
 void FrmJpgResize::startUp()
 {
-    if (m_state.appFolder.size() > 1 && m_state.appFolder.endsWith(QLatin1Char('/')))
+    // At "/" the folder becomes empty, so joined names keep a single separator.
+    if (m_state.appFolder.endsWith(QLatin1Char('/')))
         m_state.appFolder.chop(1);
     m_state.settingsPath = m_state.appFolder + QLatin1Char('/') + kSettingsFileName;
-    if (m_state.appFolder == QLatin1String("/"))
-        m_state.settingsPath = QLatin1Char('/') + kSettingsFileName;
     LEAD1->setDropOptions(true);
     vsE_brouza->setEnabled(false);
     onPaste();

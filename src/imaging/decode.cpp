@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QImageReader>
 
+#include <algorithm>
+#include <cstdint>
 #include <sys/mman.h>
 #include <thread>
 
