@@ -1,11 +1,10 @@
-// tovalin-bench IMAGE WIDTHxHEIGHT KB | --factor Q  [--out FILE] [--resized FILE.ppm]
-// Runs what the Resize button runs (decode, bicubic resize, size search with
-// its work files, final save) and prints one "name value" line per figure.
-#include "common/formstate.h"
+// tovalin-bench IMAGE WIDTHxHEIGHT|full KB | --factor Q  [--out FILE] [--decode-only]
+// Runs what the Resize button runs, on any picture the window takes: decode,
+// then the resize job (bicubic resize, size search with its work files, final
+// save), and prints one "name value" line per figure.
 #include "common/memorypolicy.h"
 #include "imaging/decode.h"
-#include "imaging/image.h"
-#include "resize/resizecommand.h"
+#include "resize/resizejob.h"
 #include "resize/sizesearch.h"
 
 #include <QCoreApplication>
@@ -20,31 +19,9 @@ using namespace tovalin;
 
 namespace {
 
-// Only failures need the window's services here.
-class ConsoleWindow : public ResizeWindow {
-public:
-    int factor = 0;
-    bool failed = false;
-    void setBusy(bool) override {}
-    void showMessage(const QString &text) override
-    {
-        failed = failed || !text.startsWith(QStringLiteral("最も強い"));
-        std::fprintf(stderr, "%s\n", qPrintable(text));
-    }
-    bool askYesNo(const QString &) override { return true; }
-    QString fieldText(Field) const override { return {}; }
-    bool factorModeSelected() const override { return false; }
-    void setResultLabel(const QString &) override {}
-    void setFactorLabel(const QString &text) override
-    {
-        factor = text.mid(QStringLiteral("Qファクタは、").size()).chopped(QStringLiteral("でした。").size()).toInt();
-    }
-    void enablePreviewButton() override {}
-};
-
 int usage()
 {
-    std::fprintf(stderr, "usage: tovalin-bench IMAGE WIDTHxHEIGHT KB|--factor Q [--out FILE] [--resized FILE.ppm]\n");
+    std::fprintf(stderr, "usage: tovalin-bench IMAGE WIDTHxHEIGHT|full KB|--factor Q [--out FILE] [--decode-only]\n");
     return 2;
 }
 
@@ -54,84 +31,77 @@ void print(const char *name, double value) { std::printf("%s %.2f\n", name, valu
 
 int main(int argc, char **argv)
 {
-    keepFreedMemoryForReuse();
     QCoreApplication app(argc, argv);
+    setReaderLimits();
     QStringList args = app.arguments().mid(1);
-    QString out, resizedPath;
+    QString out;
     int factor = 0;
+    const bool decodeOnly = args.removeAll(QStringLiteral("--decode-only")) > 0;
     for (int i = 0; i + 1 < args.size();) {
-        if (args[i] == "--out" || args[i] == "--resized" || args[i] == "--factor") {
-            const QString value = args[i + 1];
+        if (args[i] == "--out" || args[i] == "--factor") {
             if (args[i] == "--out")
-                out = value;
-            else if (args[i] == "--resized")
-                resizedPath = value;
+                out = args[i + 1];
             else
-                factor = value.toInt();
+                factor = args[i + 1].toInt();
             args.remove(i, 2);
         } else {
             ++i;
         }
     }
-    if (args.size() != (factor ? 2 : 3))
+    if (args.size() != (factor || decodeOnly ? 2 : 3) && !(decodeOnly && args.size() == 1))
         return usage();
-    const QStringList size = args[1].split('x');
-    if (size.size() != 2)
-        return usage();
-    const int width = size[0].toInt();
-    const int height = size[1].toInt();
-
-    QTemporaryDir temp;
-    FormState state;
-    state.outputPath = out.isEmpty() ? temp.filePath("out.jpg") : out;
-    state.appFolder = QFileInfo(state.outputPath).absolutePath();
 
     QElapsedTimer total;
     total.start();
-    QElapsedTimer step;
-    step.start();
     const DecodeResult decoded = decodeImageFile(args[0]);
-    if (!decoded.error.isEmpty()) {
-        std::fprintf(stderr, "%s\n", qPrintable(decoded.error));
+    if (decoded.error != DecodeError::None) {
+        std::fprintf(stderr, "cannot decode (%d)\n", int(decoded.error));
         return 1;
     }
-    ImageHolder viewer;
-    viewer.setImage(decoded.image);
-    const double decodeMs = step.nsecsElapsed() / 1e6;
+    const double decodeMs = total.nsecsElapsed() / 1e6;
+    if (decodeOnly) {
+        print("decode_ms", decodeMs);
+        return 0;
+    }
 
-    step.restart();
-    ImageHolder work;
-    work.assignFrom(viewer);
-    if (work.resize(width, height) != ResizeOutcome::Done)
-        return 1;
-    const double resizeMs = step.nsecsElapsed() / 1e6;
-
-    step.restart();
-    ConsoleWindow window;
+    ResizeRequest request;
+    request.source = decoded.image;
+    if (args[1] == "full") {
+        request.width = decoded.image.width();
+        request.height = decoded.image.height();
+    } else {
+        const QStringList size = args[1].split('x');
+        if (size.size() != 2)
+            return usage();
+        request.width = size[0].toInt();
+        request.height = size[1].toInt();
+    }
+    QTemporaryDir temp;
+    request.outputPath = out.isEmpty() ? temp.filePath("out.jpg") : out;
+    request.workFolder = QFileInfo(request.outputPath).absolutePath();
     if (factor) {
-        saveWithFactor(window, work.image(), state.outputPath, factor);
-        window.factor = factor;
+        request.mode = JobMode::Factor;
+        request.factor = factor;
     } else {
         const std::optional<std::int32_t> target = targetBytesFromText(args[2]);
         if (!target)
             return usage();
-        saveForTargetSize(window, work.image(), state, *target);
+        request.targetBytes = *target;
     }
-    const double searchMs = step.nsecsElapsed() / 1e6;
+    const ResizeResult result = runResizeJob(request);
     const double totalMs = total.nsecsElapsed() / 1e6;
-    if (window.failed)
+    if (result.failure != JobFailure::None) {
+        std::fprintf(stderr, "job failed (%d)\n", int(result.failure));
         return 1;
-    if (!resizedPath.isEmpty() && !work.image().save(resizedPath, "PPM"))
-        return 1;
-
+    }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     print("decode_ms", decodeMs);
-    print("resize_ms", resizeMs);
-    print("search_ms", searchMs);
+    print("job_ms", totalMs - decodeMs);
     print("total_ms", totalMs);
-    std::printf("bytes %lld\n", static_cast<long long>(QFileInfo(state.outputPath).size()));
-    std::printf("factor %d\n", window.factor);
+    std::printf("bytes %lld\n", static_cast<long long>(result.bytesWritten));
+    std::printf("factor %d\n", result.factor);
+    std::printf("trials %d\n", result.trials);
     print("peak_rss_mb", usage.ru_maxrss / 1024.0);
     return 0;
 }

@@ -1,9 +1,14 @@
 #!/bin/sh
-# Install whatever is missing from the package list (sudo when not root).
+# install-deps.sh SECTION...: install whatever is missing from those
+# sections (run, build, test) of the package list, with sudo when not root.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+wanted=""
+for section in "$@"; do
+    wanted="$wanted $(awk -v s="[$section]" '/^\[/ { on = ($0 == s); next } on && !/^#/ && NF { print $1 }' "$here/packages-debian12.txt")"
+done
 missing=""
-for p in $(grep -v '^#' "$here/packages-debian12.txt"); do
+for p in $wanted; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
 [ -z "$missing" ] && exit 0

@@ -1,13 +1,16 @@
 #pragma once
+#include "imaging/decode.h"
 #include "imaging/image.h"
 
+#include <QFutureWatcher>
 #include <QPixmap>
 #include <QWidget>
 
 namespace tovalin {
 
 // The viewer: a light-yellow area showing its image fitted inside, a drop
-// target for image files, and the holder of the source image.
+// target for image files, and the holder of the source image. Files are
+// decoded off the window's thread, so a large photo never freezes it.
 class ImageViewer : public QWidget {
     Q_OBJECT
 public:
@@ -15,14 +18,21 @@ public:
 
     const ImageHolder &holder() const { return m_holder; }
     void setDropOptions(bool on);
+    bool isLoading() const { return m_loader.isRunning(); }
+    // Whether the clipboard holds a picture or a local file's location.
     bool canPaste() const;
-    // Replaces the image by the clipboard's; raises imageChanged.
+    // Replaces the image by the clipboard's picture (raises imageChanged), or
+    // loads the copied file as if it had been dropped.
     void paste();
+    // Loads a file as a drop does: fileDropped, then imageChanged.
+    void loadFile(const QString &path);
 
 signals:
     void fileDropped(const QString &path);
     void imageChanged();
-    void loadFailed(const QString &path, const QString &reason);
+    void loadFailed(const QString &path, tovalin::DecodeError error, QSize size);
+    void pasteFailed(tovalin::DecodeError error, QSize size);
+    void loadingChanged(bool loading);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -31,10 +41,13 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
-    void loadFile(const QString &path);
+    void onLoaded();
+    void show(const QImage &image);
 
     ImageHolder m_holder;
-    QPixmap m_fitted; // the image as shown, for the viewer's current size
+    QFutureWatcher<DecodeResult> m_loader;
+    QString m_loadingPath;
+    QPixmap m_fitted; // the image as shown, for the viewer's current size and scale
     QSize m_fittedFor;
 };
 

@@ -1,13 +1,13 @@
 #include "app/appfolder.h"
 #include "app/mainwindow.h"
-#include "common/memorypolicy.h"
+#include "imaging/decode.h"
 
 #include <QApplication>
 
 int main(int argc, char **argv)
 {
-    tovalin::keepFreedMemoryForReuse();
     QApplication app(argc, argv);
+    tovalin::setReaderLimits();
     tovalin::FrmJpgResize window(tovalin::chooseAppFolder());
     window.show();
     return app.exec();

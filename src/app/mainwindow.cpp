@@ -3,7 +3,9 @@
 #include "app/messagebox.h"
 #include "app/settingsfile.h"
 #include "common/numbers.h"
-#include "imaging/savefile.h"
+#include "app/texts.h"
+#include "common/memorypolicy.h"
+#include "common/savefile.h"
 #include "intake/intake.h"
 #include "preview/previewpage.h"
 
@@ -13,6 +15,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,13 +25,13 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace tovalin {
 
 namespace {
 
 constexpr int kTwipsPerPixel = 15;
-const QString kNoConversion = QStringLiteral("変換が行われていません。");
 
 template <typename W>
 W *place(W *widget, const char *name, int left, int top, int width, int height)
@@ -163,6 +166,10 @@ void FrmJpgResize::wireSignals()
     connect(LEAD1, &ImageViewer::fileDropped, this, &FrmJpgResize::onFileDropped);
     connect(LEAD1, &ImageViewer::imageChanged, this, &FrmJpgResize::onImageChanged);
     connect(LEAD1, &ImageViewer::loadFailed, this, &FrmJpgResize::onLoadFailed);
+    connect(LEAD1, &ImageViewer::pasteFailed, this, &FrmJpgResize::onPasteFailed);
+    connect(LEAD1, &ImageViewer::loadingChanged, this, &FrmJpgResize::onLoadingChanged);
+    connect(&m_job, &QFutureWatcher<ResizeResult>::finished, this, &FrmJpgResize::onJobFinished);
+    connect(&m_progress, &QTimer::timeout, this, &FrmJpgResize::onJobProgress);
     connect(vs_crip, &QPushButton::clicked, this, &FrmJpgResize::onPaste);
     connect(HScroll1, &QScrollBar::valueChanged, this, &FrmJpgResize::onSliderChanged);
     connect(Drive1, &QComboBox::currentIndexChanged, this, &FrmJpgResize::onDriveChanged);
@@ -204,11 +211,17 @@ void FrmJpgResize::closeEvent(QCloseEvent *event)
 {
     if (!m_shutDown) {
         m_shutDown = true;
+        // A run under way stops between encodings, before it writes anything.
+        if (m_job.isRunning()) {
+            m_control->cancel = true;
+            m_job.waitForFinished();
+            onJobFinished();
+        }
         LEAD1->setDropOptions(false);
-        const SaveResult saved = writeFileReplacing(
+        const SaveError saved = writeFileReplacing(
             m_state.settingsPath, formatSettings({Dir1->path(), Textyouryou->text()}));
-        if (!saved.ok)
-            showMessage(QStringLiteral("設定ファイル「%1」を保存できませんでした。\n%2").arg(m_state.settingsPath, saved.reason));
+        if (saved != SaveError::None)
+            showMessage(text::kSettingsSaveFailed.arg(m_state.settingsPath, text::saveProblem(saved)));
         if (!m_state.previewPath.isEmpty())
             QFile::remove(m_state.previewPath); // a page already gone is fine
     }
@@ -237,9 +250,19 @@ void FrmJpgResize::onImageChanged()
     Textritu->setText(decimalText(HScroll1->value()));
 }
 
-void FrmJpgResize::onLoadFailed(const QString &path, const QString &reason)
+void FrmJpgResize::onLoadFailed(const QString &path, DecodeError error, QSize size)
 {
-    showMessage(QStringLiteral("「%1」を読み込めませんでした。\n%2").arg(path, reason));
+    showMessage(text::kLoadFailed.arg(path, text::decodeProblem(error, size)));
+}
+
+void FrmJpgResize::onPasteFailed(DecodeError error, QSize size)
+{
+    showMessage(text::kPasteFailed.arg(text::decodeProblem(error, size)));
+}
+
+void FrmJpgResize::onLoadingChanged(bool loading)
+{
+    setBusy(loading);
 }
 
 void FrmJpgResize::onPaste()
@@ -271,25 +294,99 @@ void FrmJpgResize::onFolderChanged(const QString &path)
     setWindowTitle(QStringLiteral("Tovalin(格納先：") + path + QStringLiteral(")"));
 }
 
+// folder + "/" + name, with one separator at the root folder.
+static QString joinedPath(const QString &folder, const QString &name)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
 void FrmJpgResize::onResize()
 {
-    runResizeCommand(*this, LEAD1->holder(), m_work, m_state);
+    if (m_job.isRunning())
+        return;
+    setBusy(true);
+    if (!m_work.hasImage()) {
+        showMessage(text::kNoImage);
+        setBusy(false);
+        return;
+    }
+    const JobFields fields = readJobFields({TextYoko->text(), Texttate->text(),
+                                            OpRfakuta->isChecked() ? JobMode::Factor : JobMode::TargetSize,
+                                            TextQfakuta->text(), Textyouryou->text()});
+    if (fields.problem != FieldProblem::None) {
+        showMessage(text::fieldProblem(fields));
+        setBusy(false);
+        return;
+    }
+    vsE_brouza->setEnabled(true);
+    m_state.outputPath = joinedPath(Dir1->path(), Text1->text());
+    const QFileInfo existing(m_state.outputPath);
+    if (Text1->text().isEmpty() || existing.isDir()) {
+        showMessage(Text1->text().isEmpty() ? text::kNoOutputName : text::kOutputIsFolder.arg(m_state.outputPath));
+        setBusy(false);
+        return;
+    }
+    // Any existing entry of that name counts, hidden files included.
+    if ((existing.exists() || existing.isSymLink()) && !askYesNoBox(text::kOverwrite)) {
+        setBusy(false);
+        return;
+    }
+    m_work.assignFrom(LEAD1->holder());
+    m_request = {m_work.image(), fields.width, fields.height, fields.mode, fields.factor, fields.targetBytes,
+                 m_state.outputPath, m_state.appFolder};
+    m_control = std::make_shared<JobControl>();
+    m_resultBeforeRun = Label_result->text();
+    Label_result->setText(text::kWorking);
+    vsE_Run->setEnabled(false);
+    m_progress.start(100);
+    m_job.setFuture(QtConcurrent::run([request = m_request, control = m_control] { return runResizeJob(request, control.get()); }));
+}
+
+void FrmJpgResize::onJobProgress()
+{
+    const int trials = m_control ? m_control->trials.load() : 0;
+    Label_result->setText(trials > 0 ? text::kTrying.arg(trials + 1) : text::kWorking);
+}
+
+void FrmJpgResize::onJobFinished()
+{
+    if (!m_control) // already handled when the window closed
+        return;
+    m_control.reset();
+    const ResizeResult result = m_job.result();
+    m_progress.stop();
+    vsE_Run->setEnabled(true);
+    setBusy(false);
+    m_request.source = QImage();
+    returnFreedMemory();
+    if (result.failure == JobFailure::Cancelled)
+        return;
+    if (result.failure != JobFailure::None) {
+        Label_result->setText(m_resultBeforeRun);
+        const QString problem = text::jobProblem(result);
+        showMessage(result.failure == JobFailure::SaveFailed ? text::kSaveFailed.arg(m_state.outputPath, problem) : problem);
+        return;
+    }
+    Label_result->setText(text::resultText(result.bytesWritten));
+    Label_Q->setText(m_request.mode == JobMode::Factor ? QString() : text::factorText(result.factor));
+    if (result.overTarget)
+        showMessage(text::kUnreachable.arg(m_request.targetBytes).arg(result.bytesWritten));
 }
 
 void FrmJpgResize::onPreview()
 {
     m_state.previewPath = previewPagePath(Dir1->path());
     if (m_state.outputPath.isEmpty()) {
-        showMessage(kNoConversion);
+        showMessage(text::kNoConversion);
         return;
     }
-    const SaveResult written = writeFileReplacing(m_state.previewPath, previewPageBytes(m_state.outputPath));
-    if (!written.ok) {
-        showMessage(QStringLiteral("確認用のページ「%1」を保存できませんでした。\n%2").arg(m_state.previewPath, written.reason));
+    const SaveError written = writeFileReplacing(m_state.previewPath, previewPageBytes(m_state.outputPath));
+    if (written != SaveError::None) {
+        showMessage(text::kPageSaveFailed.arg(m_state.previewPath, text::saveProblem(written)));
         return;
     }
     if (!openInBrowser(QUrl::fromLocalFile(m_state.previewPath)))
-        showMessage(QStringLiteral("ブラウザを開けませんでした。次のページを開いて下さい。\n%1").arg(m_state.previewPath));
+        showMessage(text::kBrowserFailed.arg(m_state.previewPath));
 }
 
 void FrmJpgResize::setBusy(bool busy)
@@ -303,44 +400,6 @@ void FrmJpgResize::setBusy(bool busy)
 void FrmJpgResize::showMessage(const QString &text)
 {
     showOk(text);
-}
-
-bool FrmJpgResize::askYesNo(const QString &text)
-{
-    return askYesNoBox(text);
-}
-
-QString FrmJpgResize::fieldText(Field field) const
-{
-    switch (field) {
-    case Field::Folder: return Dir1->path();
-    case Field::OutputName: return Text1->text();
-    case Field::Width: return TextYoko->text();
-    case Field::Height: return Texttate->text();
-    case Field::Factor: return TextQfakuta->text();
-    case Field::TargetSize: return Textyouryou->text();
-    }
-    return {};
-}
-
-bool FrmJpgResize::factorModeSelected() const
-{
-    return OpRfakuta->isChecked();
-}
-
-void FrmJpgResize::setResultLabel(const QString &text)
-{
-    Label_result->setText(text);
-}
-
-void FrmJpgResize::setFactorLabel(const QString &text)
-{
-    Label_Q->setText(text);
-}
-
-void FrmJpgResize::enablePreviewButton()
-{
-    vsE_brouza->setEnabled(true);
 }
 
 } // namespace tovalin

@@ -3,7 +3,11 @@
 #include "app/imageviewer.h"
 #include "common/formstate.h"
 #include "imaging/image.h"
-#include "resize/resizecommand.h"
+#include "resize/resizejob.h"
+
+#include <QFutureWatcher>
+#include <QTimer>
+#include <memory>
 
 #include <QMap>
 #include <QWidget>
@@ -21,7 +25,7 @@ class QUrl;
 namespace tovalin {
 
 // The one window: every control, the form state, and the handlers.
-class FrmJpgResize : public QWidget, public ResizeWindow {
+class FrmJpgResize : public QWidget {
     Q_OBJECT
 public:
     explicit FrmJpgResize(const QString &appFolder, QWidget *parent = nullptr);
@@ -34,15 +38,7 @@ public:
     std::function<bool(const QString &)> askYesNoBox;
     std::function<bool(const QUrl &)> openInBrowser;
 
-    // ResizeWindow
-    void setBusy(bool busy) override;
-    void showMessage(const QString &text) override;
-    bool askYesNo(const QString &text) override;
-    QString fieldText(Field field) const override;
-    bool factorModeSelected() const override;
-    void setResultLabel(const QString &text) override;
-    void setFactorLabel(const QString &text) override;
-    void enablePreviewButton() override;
+    bool isRunning() const { return m_job.isRunning(); }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -55,18 +51,30 @@ private:
 
     void onFileDropped(const QString &path);
     void onImageChanged();
-    void onLoadFailed(const QString &path, const QString &reason);
+    void onLoadFailed(const QString &path, DecodeError error, QSize size);
+    void onPasteFailed(DecodeError error, QSize size);
+    void onLoadingChanged(bool loading);
     void onPaste();
     void onSliderChanged(int value);
     void onDriveChanged();
     void onFolderChanged(const QString &path);
     void onResize();
+    void onJobProgress();
+    void onJobFinished();
     void onPreview();
+
+    void setBusy(bool busy);
+    void showMessage(const QString &text);
 
     FormState m_state;
     ImageHolder m_work; // LEAD2
     QMap<QString, QString> m_lastFolderOnVolume;
     bool m_shutDown = false;
+    QFutureWatcher<ResizeResult> m_job;
+    std::shared_ptr<JobControl> m_control;
+    ResizeRequest m_request; // the run under way
+    QString m_resultBeforeRun;
+    QTimer m_progress;
 
     QGroupBox *Frame3, *Frame4, *Frame1;
     QWidget *vsElastic1, *vsElastic2, *vsElastic4;

@@ -1,14 +1,27 @@
 #include "common/memorypolicy.h"
 
+#include <algorithm>
 #include <malloc.h>
+#include <unistd.h>
 
 namespace tovalin {
 
-void keepFreedMemoryForReuse()
+std::int64_t maxPixels()
 {
-    mallopt(M_MMAP_THRESHOLD, 256 << 20);
-    mallopt(M_TRIM_THRESHOLD, 1 << 30);
-    mallopt(M_ARENA_MAX, 1); // threads reuse the same freed blocks too
+    constexpr std::int64_t kHardCap = std::int64_t(16384) * 16384;
+    constexpr std::int64_t kBytesPerPixelHeld = 3 * 4;
+    const std::int64_t physical = std::int64_t(sysconf(_SC_PHYS_PAGES)) * sysconf(_SC_PAGE_SIZE);
+    return std::min(kHardCap, physical / 4 / kBytesPerPixelHeld);
+}
+
+bool pixelsWithinBudget(std::int64_t width, std::int64_t height)
+{
+    return width > 0 && height > 0 && width <= maxPixels() / height;
+}
+
+void returnFreedMemory()
+{
+    malloc_trim(0);
 }
 
 } // namespace tovalin

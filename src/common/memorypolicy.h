@@ -1,11 +1,21 @@
 #pragma once
+#include <cstdint>
 
 namespace tovalin {
 
-// Keep memory freed by one step for the next instead of handing it back to
-// the system: on virtual machines a fresh page can cost as much as the work
-// done in it, and every resize and encode would otherwise start on fresh
-// pages. Call once at start-up.
-void keepFreedMemoryForReuse();
+// The largest picture, in pixels, that we agree to hold. A decoded picture
+// is held as 3 bytes a pixel, and a run may hold up to four buffers of that
+// size at once (source, resized, and the encoder's coefficients); keep all of
+// that within a quarter of the machine's memory, and never above 256
+// megapixels (a 16384 x 16384 panorama), whatever the machine.
+std::int64_t maxPixels();
+
+// Whether width x height pixels are within maxPixels(); false for any side
+// of 0 or less.
+bool pixelsWithinBudget(std::int64_t width, std::int64_t height);
+
+// Hand memory freed by a finished run back to the system, so an idle
+// window does not keep the peak of its last run.
+void returnFreedMemory();
 
 } // namespace tovalin

@@ -1,98 +1,211 @@
 #include "imaging/decode.h"
 
-#include <QColorSpace>
+#include "common/memorypolicy.h"
+#include "imaging/decode_internal.h"
+
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QTransform>
 
-#include <algorithm>
-#include <cstdint>
-#include <sys/mman.h>
-#include <thread>
+#include <cstring>
 
 namespace tovalin {
 
+namespace detail {
+
 namespace {
 
-// A large photograph (100 megapixels at four bytes a pixel) must load;
-// Qt's default stops at 256 MB.
-constexpr int kAllocationLimitMb = 4096;
-
-// A JPEG cut short still decodes (the rest turns grey); refuse it instead of
-// resizing a damaged picture. The end marker sits at the end, give or take
-// some padding.
-bool jpegLooksTruncated(const QString &path)
+std::uint32_t readU16(const std::uint8_t *p, bool little) { return little ? p[0] | p[1] << 8 : p[0] << 8 | p[1]; }
+std::uint32_t readU32(const std::uint8_t *p, bool little)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return true;
-    const qint64 size = f.size();
-    const qint64 tailSize = qMin<qint64>(size, 4096);
-    f.seek(size - tailSize);
-    return !f.read(tailSize).contains("\xFF\xD9");
-}
-
-// Mapping fresh pages costs as much as decoding into them on some machines.
-// Let the kernel map the image's pages on a second core, top row first,
-// while the decoder fills them; the pixels themselves are not touched.
-class PageMapper {
-public:
-    explicit PageMapper(QImage &image)
-    {
-        const auto begin = reinterpret_cast<std::uintptr_t>(image.bits());
-        const std::uintptr_t page = 4096;
-        m_begin = (begin + page - 1) & ~(page - 1);
-        m_end = (begin + static_cast<std::uintptr_t>(image.sizeInBytes())) & ~(page - 1);
-        if (m_end > m_begin + (4u << 20))
-            m_thread = std::thread([this] { run(); });
-    }
-    ~PageMapper()
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    PageMapper(const PageMapper &) = delete;
-    PageMapper &operator=(const PageMapper &) = delete;
-
-private:
-    void run() const
-    {
-        // Large pages cut the number of faults 512-fold where the kernel offers them.
-        madvise(reinterpret_cast<void *>(m_begin), m_end - m_begin, MADV_HUGEPAGE);
-        constexpr std::uintptr_t kChunk = 2u << 20;
-        for (std::uintptr_t p = m_begin; p < m_end; p += kChunk)
-            if (madvise(reinterpret_cast<void *>(p), std::min(kChunk, m_end - p), MADV_POPULATE_WRITE) != 0)
-                return; // an older kernel: the decoder maps them itself
-    }
-
-    std::uintptr_t m_begin = 0;
-    std::uintptr_t m_end = 0;
-    std::thread m_thread;
-};
-
-// Reads into an image allocated here, of the size and format the reader
-// will produce, so that its pages can be mapped ahead of the decoder.
-QImage readWithMappedPages(QImageReader &reader)
-{
-    QImage image;
-    const QSize size = reader.size();
-    const QImage::Format format = reader.imageFormat();
-    const bool rotated = reader.transformation() & QImageIOHandler::TransformationRotate90;
-    if (size.isValid() && format != QImage::Format_Invalid && !rotated)
-        image = QImage(size, format);
-    if (image.isNull()) {
-        reader.read(&image);
-        return image;
-    }
-    {
-        const PageMapper mapper(image);
-        if (!reader.read(&image))
-            image = QImage();
-    }
-    return image;
+    return little ? readU16(p, true) | readU16(p + 2, true) << 16 : readU16(p, false) << 16 | readU16(p + 2, false);
 }
 
 } // namespace
+
+int exifOrientation(const std::uint8_t *tiff, std::size_t size)
+{
+    if (size < 8 || (std::memcmp(tiff, "II", 2) != 0 && std::memcmp(tiff, "MM", 2) != 0))
+        return 1;
+    const bool little = tiff[0] == 'I';
+    const std::uint32_t ifd = readU32(tiff + 4, little);
+    if (ifd > size - 2)
+        return 1;
+    const std::uint32_t entries = readU16(tiff + ifd, little);
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        const std::size_t at = ifd + 2 + std::size_t(i) * 12;
+        if (at + 12 > size)
+            return 1;
+        if (readU16(tiff + at, little) == 0x0112) {
+            const std::uint32_t value = readU16(tiff + at + 8, little);
+            return value >= 1 && value <= 8 ? int(value) : 1;
+        }
+    }
+    return 1;
+}
+
+QImage applyOrientation(const QImage &image, int orientation)
+{
+    // 2..8: mirrored, upside down, flipped, transposed, turned right,
+    // transversed, turned left.
+    switch (orientation) {
+    case 2: return image.mirrored(true, false);
+    case 3: return image.mirrored(true, true);
+    case 4: return image.mirrored(false, true);
+    case 5: return image.transformed(QTransform(0, 1, 1, 0, 0, 0));
+    case 6: return image.transformed(QTransform().rotate(90));
+    case 7: return image.transformed(QTransform(0, -1, -1, 0, 0, 0));
+    case 8: return image.transformed(QTransform().rotate(270));
+    default: return image;
+    }
+}
+
+void convertToSrgb(QImage &rgb888, const QColorSpace &from)
+{
+    if (from.isValid() && from != QColorSpace(QColorSpace::SRgb)) {
+        rgb888.setColorSpace(from);
+        rgb888.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
+    }
+    rgb888.setColorSpace(QColorSpace());
+}
+
+// Uncompressed rows must all be there; RLE data must reach its
+// end-of-picture code.
+bool bmpIsComplete(const QByteArray &bytes)
+{
+    const auto *p = reinterpret_cast<const std::uint8_t *>(bytes.constData());
+    const std::size_t size = std::size_t(bytes.size());
+    if (size < 34)
+        return false;
+    const std::uint32_t offset = readU32(p + 10, true);
+    const std::uint32_t header = readU32(p + 14, true);
+    if (header < 40) // the old OS/2 header: only uncompressed rows
+        return size >= 26 && std::size_t(offset) + std::size_t((readU16(p + 18, true) * readU16(p + 24, true) + 31) / 32 * 4) * readU16(p + 20, true) <= size;
+    const std::int64_t width = std::int32_t(readU32(p + 18, true));
+    const std::int64_t height = std::int32_t(readU32(p + 22, true));
+    const std::uint32_t bits = readU16(p + 28, true);
+    const std::uint32_t compression = readU32(p + 30, true);
+    if (compression == 1 || compression == 2) {
+        for (std::size_t at = offset; at + 1 < size;) {
+            const std::uint8_t count = p[at], code = p[at + 1];
+            at += 2;
+            if (count != 0)
+                continue;
+            if (code == 1)
+                return true;
+            if (code == 2)
+                at += 2;
+            else if (code > 2) {
+                const std::size_t run = compression == 1 ? code : (code + 1) / 2;
+                at += (run + 1) & ~std::size_t(1);
+            }
+        }
+        return false;
+    }
+    if (compression != 0 && compression != 3 && compression != 6)
+        return true; // embedded JPEG or PNG: their own decoders check
+    const std::int64_t rowBytes = (width * bits + 31) / 32 * 4;
+    const std::int64_t rows = height < 0 ? -height : height;
+    return rowBytes >= 0 && std::int64_t(offset) + rowBytes * rows <= std::int64_t(size);
+}
+
+// Walks the blocks up to the end of the first picture's data.
+bool gifIsComplete(const QByteArray &bytes)
+{
+    const auto *p = reinterpret_cast<const std::uint8_t *>(bytes.constData());
+    const std::size_t size = std::size_t(bytes.size());
+    if (size < 13)
+        return false;
+    std::size_t at = 13;
+    if (p[10] & 0x80)
+        at += 3u << ((p[10] & 7) + 1);
+    auto skipSubBlocks = [&] {
+        while (at < size && p[at] != 0)
+            at += 1 + p[at];
+        if (at >= size)
+            return false;
+        ++at;
+        return true;
+    };
+    while (at < size) {
+        const std::uint8_t block = p[at++];
+        if (block == 0x21) {
+            ++at; // label
+            if (!skipSubBlocks())
+                return false;
+        } else if (block == 0x2C) {
+            if (at + 9 > size)
+                return false;
+            const std::uint8_t flags = p[at + 8];
+            at += 9;
+            if (flags & 0x80)
+                at += 3u << ((flags & 7) + 1);
+            ++at; // LZW code size
+            return skipSubBlocks();
+        } else {
+            return false;
+        }
+    }
+    return false;
+}
+
+} // namespace detail
+
+namespace {
+
+using namespace detail;
+
+const std::uint8_t *bytesOf(const QByteArray &a) { return reinterpret_cast<const std::uint8_t *>(a.constData()); }
+
+// Any other format, through Qt's readers.
+DecodeResult decodeWithQt(const QByteArray &bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(true);
+    if (!reader.canRead())
+        return {{}, DecodeError::UnknownFormat, {}};
+    const QByteArray format = reader.format();
+    DecodeResult result;
+    result.size = reader.size();
+    if (result.size.isValid() && !pixelsWithinBudget(result.size.width(), result.size.height())) {
+        result.error = DecodeError::TooLarge;
+        return result;
+    }
+    if ((format == "bmp" && !bmpIsComplete(bytes)) || (format == "gif" && !gifIsComplete(bytes))) {
+        result.error = DecodeError::Truncated;
+        return result;
+    }
+    QImage image;
+    if (!reader.read(&image)) {
+        result.error = reader.error() == QImageReader::InvalidDataError && reader.errorString().contains("memory")
+                           ? DecodeError::OutOfMemory
+                           : DecodeError::Damaged;
+        return result;
+    }
+    if (!pixelsWithinBudget(image.width(), image.height())) {
+        result.error = DecodeError::TooLarge;
+        result.size = image.size();
+        return result;
+    }
+    result.image = normalizeForOutput(std::move(image));
+    if (result.image.isNull())
+        result.error = DecodeError::OutOfMemory;
+    return result;
+}
+
+} // namespace
+
+void setReaderLimits()
+{
+    // Qt refuses pictures over 128 MB before our own budget is asked;
+    // allow what the budget allows, as 4 bytes a pixel.
+    QImageReader::setAllocationLimit(int(maxPixels() * 4 / (1 << 20)) + 1);
+}
 
 QImage normalizeForOutput(QImage image)
 {
@@ -124,29 +237,32 @@ QImage normalizeForOutput(QImage image)
     return image;
 }
 
+DecodeResult decodeImageData(const QByteArray &bytes)
+{
+    const std::uint8_t *p = bytesOf(bytes);
+    const std::size_t size = std::size_t(bytes.size());
+    if (size >= 3 && p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF)
+        return decodeJpeg(p, size);
+    if (looksLikeHeif(p, size))
+        return decodeHeif(p, size);
+    return decodeWithQt(bytes);
+}
+
 DecodeResult decodeImageFile(const QString &path)
 {
-    QImageReader::setAllocationLimit(kAllocationLimitMb);
-    QFileInfo info(path);
-    if (!info.exists())
-        return {{}, QStringLiteral("ファイルが見つかりません。")};
+    const QFileInfo info(path);
     if (info.isDir())
-        return {{}, QStringLiteral("フォルダは画像として読み込めません。")};
-
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    if (!reader.canRead())
-        return {{}, QStringLiteral("画像ファイルとして読み込めない形式です。")};
-    const QByteArray format = reader.format();
-    QImage image = readWithMappedPages(reader);
-    if (image.isNull())
-        return {{}, QStringLiteral("画像を読み込めませんでした（ファイルが壊れているか、大きすぎます）。")};
-    if (format == "jpeg" && jpegLooksTruncated(path))
-        return {{}, QStringLiteral("画像ファイルが途中で切れています。")};
-    image = normalizeForOutput(std::move(image));
-    if (image.isNull())
-        return {{}, QStringLiteral("画像が大きすぎて、メモリに収まりません。")};
-    return {image, {}};
+        return {{}, DecodeError::IsFolder, {}};
+    if (!info.exists())
+        return {{}, DecodeError::NotFound, {}};
+    QFile file(path);
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+        return {{}, DecodeError::CannotOpen, {}};
+    // Mapped, not read: a motion photo's video is never paged in.
+    uchar *mapped = file.map(0, file.size());
+    if (!mapped)
+        return decodeImageData(file.readAll());
+    return decodeImageData(QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), qsizetype(file.size())));
 }
 
 } // namespace tovalin

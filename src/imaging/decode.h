@@ -1,20 +1,47 @@
 #pragma once
+#include <QByteArray>
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 namespace tovalin {
 
-struct DecodeResult {
-    QImage image;  // RGB888, null on failure
-    QString error; // Japanese reason when image is null
+// What went wrong when a picture could not be read; the window words it.
+enum class DecodeError {
+    None,
+    NotFound,      // no such file
+    IsFolder,      // a folder, not a file
+    CannotOpen,    // the file exists but cannot be read (permissions)
+    UnknownFormat, // not a picture we can read
+    Truncated,     // the file ends before the picture does
+    Damaged,       // the picture's data is corrupt
+    TooLarge,      // more pixels than we agree to hold (size says how many)
+    OutOfMemory,   // within budget, but the memory was not there
 };
 
-// Reads an image file through Qt's image readers, ready for output: EXIF
-// orientation applied, colours in sRGB, transparency flattened onto white.
-DecodeResult decodeImageFile(const QString &path);
+struct DecodeResult {
+    QImage image; // Format_RGB888 in sRGB, null on failure
+    DecodeError error = DecodeError::None;
+    QSize size;   // the size the file claims, when known (TooLarge)
+};
 
-// The same preparation for an image that did not come from a file (paste).
+// Reads a picture, choosing the decoder by its content: JPEG (data after
+// the end of the picture ignored), HEIC/HEIF and AVIF, PNG, and the other
+// formats of Qt's readers. The result is ready for output: orientation
+// applied, colours in sRGB, transparency blended over white. Pictures over
+// the memory budget are refused from their header, before any pixel buffer
+// is made; files cut short or corrupt are refused.
+DecodeResult decodeImageFile(const QString &path);
+DecodeResult decodeImageData(const QByteArray &bytes);
+
+// The same preparation for a picture already decoded (a clipboard image).
 // Null when the pixels do not fit in memory.
 QImage normalizeForOutput(QImage image);
 
 } // namespace tovalin
+
+namespace tovalin {
+// Lets Qt's own readers (also behind clipboard images) take pictures up to
+// our memory budget. Call once at start-up.
+void setReaderLimits();
+}

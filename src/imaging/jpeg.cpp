@@ -39,14 +39,11 @@ std::array<int, 256> buildScaleTable()
 struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
 };
 
 void onError(j_common_ptr cinfo)
 {
-    auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
-    (*cinfo->err->format_message)(cinfo, err->message);
-    std::longjmp(err->jump, 1);
+    std::longjmp(reinterpret_cast<ErrorManager *>(cinfo->err)->jump, 1);
 }
 
 void onMessage(j_common_ptr) {} // warnings are not for the user
@@ -62,9 +59,9 @@ int quantScaleForFactor(int factor)
 EncodeResult encodeJpeg(const QImage &rgb888, int factor)
 {
     if (rgb888.isNull() || rgb888.format() != QImage::Format_RGB888)
-        return {{}, QStringLiteral("保存する画像がありません。")};
+        return {{}, EncodeError::NoImage};
     if (rgb888.width() > JPEG_MAX_DIMENSION || rgb888.height() > JPEG_MAX_DIMENSION)
-        return {{}, QStringLiteral("JPEGで保存できるのは縦横%1ピクセルまでです。").arg(JPEG_MAX_DIMENSION)};
+        return {{}, EncodeError::TooLargeForJpeg};
 
     // Room for the image uncompressed (capped): libjpeg then almost never has
     // to grow and copy its buffer, and the pages it does not write are never
@@ -83,7 +80,7 @@ EncodeResult encodeJpeg(const QImage &rgb888, int factor)
     err.pub.error_exit = onError;
     err.pub.output_message = onMessage;
     if (setjmp(err.jump)) {
-        result.error = QStringLiteral("JPEGの作成に失敗しました（%1）。").arg(QString::fromLocal8Bit(err.message));
+        result.error = EncodeError::EncoderFailed;
         goto cleanup;
     }
 

@@ -14,9 +14,11 @@ constexpr int kStrongestFactor = 255;
 // scaling never falls as the factor rises. Factors outside 2..255 are clamped.
 int quantScaleForFactor(int factor);
 
+enum class EncodeError { None, NoImage, TooLargeForJpeg, EncoderFailed };
+
 struct EncodeResult {
     QByteArray bytes; // the whole JFIF file; empty on failure
-    QString error;    // Japanese reason on failure
+    EncodeError error = EncodeError::None;
 };
 
 // 24-bit YCbCr JFIF baseline, 4:2:0, optimised Huffman tables.

@@ -18,6 +18,11 @@ std::optional<std::int32_t> targetBytesFromText(const QString &text)
     return static_cast<std::int32_t>(bytes);
 }
 
+int midFactor(int lo, int hi)
+{
+    return static_cast<int>(roundHalfEven((lo + hi) / 2.0));
+}
+
 SearchOutcome searchFactor(std::int32_t target, const TrialSize &trialSize, const IterationStart &onIteration)
 {
     constexpr int kMaxIterations = 9;
@@ -34,7 +39,7 @@ SearchOutcome searchFactor(std::int32_t target, const TrialSize &trialSize, cons
         out.lastHi = hi;
         if (onIteration)
             onIteration(lo, hi);
-        const int mid = static_cast<int>(roundHalfEven((lo + hi) / 2.0));
+        const int mid = midFactor(lo, hi);
         const std::optional<std::int64_t> atMid = trialSize(mid);
         if (!atMid) {
             out.encodeFailed = true;

@@ -12,6 +12,10 @@ namespace tovalin {
 // the target is not between 1 byte and the 32-bit limit.
 std::optional<std::int32_t> targetBytesFromText(const QString &text);
 
+// The factor tried between two bounds: their mean, halves to even
+// (2 and 255 give 128, 65 and 128 give 96, 2 and 65 give 34).
+int midFactor(int lo, int hi);
+
 // Size in bytes of the encoding at a factor; empty when encoding failed.
 using TrialSize = std::function<std::optional<std::int64_t>(int factor)>;
 

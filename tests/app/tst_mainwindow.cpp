@@ -1,7 +1,8 @@
 #include "app/folderpicker.h"
 #include "app/imageviewer.h"
 #include "app/mainwindow.h"
-#include "resize/messages.h"
+#include "imaging/jpeg.h"
+#include "../testphoto.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -16,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+#include <QRegularExpression>
 #include <memory>
 
 using namespace tovalin;
@@ -51,6 +53,12 @@ class TestMainWindow : public QObject {
         m_window->openInBrowser = [this](const QUrl &u) { m_opened << u; return true; };
     }
 
+    // Pictures load and runs go on off the window's thread: wait for both.
+    void waitIdle()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(!child<ImageViewer>("LEAD1")->isLoading() && !m_window->isRunning(), 20000);
+    }
+
     void drop(const QString &path)
     {
         auto *viewer = child<ImageViewer>("LEAD1");
@@ -61,15 +69,20 @@ class TestMainWindow : public QObject {
         QVERIFY(enter.isAccepted());
         QDropEvent dropEvent(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(viewer, &dropEvent);
+        waitIdle();
     }
 
-    void click(const char *name) { QTest::mouseClick(child<QPushButton>(name), Qt::LeftButton); }
+    void click(const char *name)
+    {
+        QTest::mouseClick(child<QPushButton>(name), Qt::LeftButton);
+        waitIdle();
+    }
 
     void setFolder(const QString &path) { QVERIFY(child<FolderList>("Dir1")->setPath(path)); }
 
     QImage photo(int w, int h) const
     {
-        return QImage(QStringLiteral(TOVALIN_PHOTO_DIR "/Garden.jpg")).scaled(w, h).convertToFormat(QImage::Format_RGB32);
+        return testPhoto(w, h).convertToFormat(QImage::Format_RGB32);
     }
 
 private slots:
@@ -133,8 +146,7 @@ private slots:
         bad.write("not a picture");
         bad.close();
         drop(m_in + "/broken.jpg");
-        QCOMPARE(m_messages.size(), 1);
-        QVERIFY(m_messages[0].contains("broken.jpg"));
+        QCOMPARE(m_messages, QStringList{QStringLiteral("「%1/broken.jpg」を読み込めませんでした。\n画像ファイルとして読み込めない形式です。").arg(m_in)});
         QCOMPARE(text("Text1"), QStringLiteral("cat.jpg"));
         QCOMPARE(text("TextYoko"), QStringLiteral("640"));
     }
@@ -187,7 +199,7 @@ private slots:
     void resizeBeforeAnyImage()
     {
         click("vsE_Run");
-        QCOMPARE(m_messages, QStringList{text::kNoImage});
+        QCOMPARE(m_messages, QStringList{QStringLiteral("画像がドロップされていません。画像をドロップして表示させて下さい。")});
         QVERIFY(!child<QPushButton>("vsE_brouza")->isEnabled());
     }
 
@@ -201,7 +213,8 @@ private slots:
         click("vsE_Run");
         QVERIFY(m_messages.isEmpty());
         QCOMPARE(QImage(m_out + "/cat.jpg").size(), QSize(320, 240));
-        QCOMPARE(label("Label_result"), text::resultText(QFileInfo(m_out + "/cat.jpg").size()));
+        const qint64 written = QFileInfo(m_out + "/cat.jpg").size();
+        QCOMPARE(label("Label_result"), QStringLiteral("%1kb %2Byteにリサイズしました。").arg(written / 1024 + 1).arg(written));
         QCOMPARE(label("Label_Q"), QString());
         QVERIFY(child<QPushButton>("vsE_brouza")->isEnabled());
 
@@ -211,15 +224,68 @@ private slots:
         m_answer = false;
         const qint64 before = QFileInfo(m_out + "/cat.jpg").size();
         click("vsE_Run");
-        QCOMPARE(m_questions, QStringList{text::kOverwrite});
+        QCOMPARE(m_questions, QStringList{QStringLiteral("同じファイル名のファイルが存在します。上書きしていいですか？")});
         QCOMPARE(QFileInfo(m_out + "/cat.jpg").size(), before);
         m_answer = true;
         click("vsE_Run");
         const qint64 after = QFileInfo(m_out + "/cat.jpg").size();
         QVERIFY2(after < 10240 && after > 9000, qPrintable(QString::number(after)));
-        QVERIFY(label("Label_Q").startsWith(QStringLiteral("Qファクタは、")));
+        QVERIFY(QRegularExpression(QStringLiteral("^Qファクタは、\\d+でした。$")).match(label("Label_Q")).hasMatch());
         QVERIFY(QFile::exists(m_app + "/work_min.jpg"));
         QVERIFY(QFile::exists(m_app + "/work_max.jpg"));
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+    }
+
+    // A file copied in a file manager pastes as if it had been dropped.
+    void pasteCopiedFile()
+    {
+        auto *mime = new QMimeData;
+        mime->setUrls({QUrl::fromLocalFile(m_in + "/cat.png")});
+        QApplication::clipboard()->setMimeData(mime);
+        click("vs_crip");
+        QCOMPARE(text("Text1"), QStringLiteral("cat.jpg"));
+        QVERIFY(label("Labelgenzaiti").startsWith(m_in + "/cat.png "));
+        QCOMPARE(text("TextYoko"), QStringLiteral("640"));
+        QVERIFY(m_messages.isEmpty());
+    }
+
+    // Every run starts from the dropped picture, not from the last output:
+    // 10 % then 100 % gives the picture itself, not a blurred enlargement.
+    void eachRunStartsFromTheSource()
+    {
+        drop(m_in + "/cat.png");
+        setFolder(m_out);
+        child<QRadioButton>("OpRfakuta")->setChecked(true);
+        child<QLineEdit>("TextQfakuta")->setText("2.5");
+        child<QScrollBar>("HScroll1")->setValue(10);
+        click("vsE_Run");
+        QCOMPARE(QImage(m_out + "/cat.jpg").size(), QSize(64, 48));
+        child<QScrollBar>("HScroll1")->setValue(100);
+        click("vsE_Run");
+        QVERIFY(m_messages.isEmpty());
+        QFile out(m_out + "/cat.jpg");
+        QVERIFY(out.open(QIODevice::ReadOnly));
+        // "2.5" is factor 2: halves go to even.
+        QCOMPARE(out.readAll(), encodeJpeg(QImage(m_in + "/cat.png").convertToFormat(QImage::Format_RGB888), 2).bytes);
+    }
+
+    // During a run the window goes on: it shows progress, refuses a second
+    // run, and closing it stops the run before anything is written.
+    void closingDuringARun()
+    {
+        QVERIFY(photo(3000, 2000).save(m_in + "/big.png"));
+        drop(m_in + "/big.png");
+        setFolder(m_out);
+        child<QLineEdit>("Textyouryou")->setText("300");
+        QTest::mouseClick(child<QPushButton>("vsE_Run"), Qt::LeftButton);
+        QCOMPARE(m_messages, QStringList{});
+        QVERIFY(m_window->isRunning());
+        QVERIFY(!child<QPushButton>("vsE_Run")->isEnabled());
+        QVERIFY(label("Label_result").startsWith(QStringLiteral("変換中")));
+        QVERIFY(m_window->close());
+        QVERIFY(!m_window->isRunning());
+        QCOMPARE(QDir(m_out).entryList(QDir::Files | QDir::Hidden), QStringList{});
+        QVERIFY(QFile::exists(m_app + "/kakunousaku_file.txt"));
         QCOMPARE(QApplication::overrideCursor(), nullptr);
     }
 

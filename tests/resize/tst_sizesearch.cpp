@@ -89,6 +89,11 @@ private slots:
         QTest::newRow("unreachable") << 500 << qint64(90000) << qint64(100)
             << SizeList{{255, 60000}}
             << QList<int>{128, 192, 224, 240, 248, 252, 254, 254, 254} << 255 << 254 << 255;
+        // The lower bound's file of exactly T is not under the target: the
+        // final factor is the upper bound.
+        QTest::newRow("lower bound's file exactly T") << 40960 << qint64(60000) << qint64(200)
+            << SizeList{{128, 40955}, {2, 40960}}
+            << QList<int>{128} << 128 << 2 << 255;
         // Window edge: T - 10 itself does not stop the loop, T - 9 does.
         QTest::newRow("T - 10 does not stop") << 40960 << qint64(60000) << qint64(200)
             << SizeList{{128, 40950}, {96, 40951}}
@@ -119,6 +124,24 @@ private slots:
         std::vector<int> asked = out.trials;
         asked.push_back(lastLo);
         QCOMPARE(QList<int>(script.asked.begin(), script.asked.end()), QList<int>(asked.begin(), asked.end()));
+    }
+
+    void midFactor_data()
+    {
+        QTest::addColumn<int>("lo");
+        QTest::addColumn<int>("hi");
+        QTest::addColumn<int>("mid");
+        QTest::newRow("whole range") << 2 << 255 << 128;
+        QTest::newRow("96.5 to even") << 65 << 128 << 96;
+        QTest::newRow("33.5 to even") << 2 << 65 << 34;
+        QTest::newRow("2.5 to even") << 2 << 3 << 2;
+    }
+    void midFactor()
+    {
+        QFETCH(int, lo);
+        QFETCH(int, hi);
+        QFETCH(int, mid);
+        QCOMPARE(tovalin::midFactor(lo, hi), mid);
     }
 
     void encodeFailureStops()

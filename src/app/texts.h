@@ -1,0 +1,39 @@
+#pragma once
+#include "common/savefile.h"
+#include "imaging/decode.h"
+#include "resize/jobfields.h"
+#include "resize/resizejob.h"
+
+#include <QString>
+
+// Every text the user sees, in one place.
+namespace tovalin::text {
+
+inline const QString kTitle = QStringLiteral("Tovalin");
+inline const QString kNoImage = QStringLiteral("画像がドロップされていません。画像をドロップして表示させて下さい。");
+inline const QString kOverwrite = QStringLiteral("同じファイル名のファイルが存在します。上書きしていいですか？");
+inline const QString kNoConversion = QStringLiteral("変換が行われていません。");
+inline const QString kNoOutputName = QStringLiteral("出力ファイル名を入力して下さい。");
+inline const QString kOutputIsFolder = QStringLiteral("「%1」はフォルダです。別の出力ファイル名を入力して下さい。");
+inline const QString kUnreachable = QStringLiteral(
+    "最も強い圧縮でも、指定したファイル容量（%1Byte）以下にできませんでした。\n保存したファイルは%2Byteです。");
+inline const QString kSaveFailed = QStringLiteral("ファイル「%1」を保存できませんでした。\n%2");
+inline const QString kSettingsSaveFailed = QStringLiteral("設定ファイル「%1」を保存できませんでした。\n%2");
+inline const QString kPageSaveFailed = QStringLiteral("確認用のページ「%1」を保存できませんでした。\n%2");
+inline const QString kBrowserFailed = QStringLiteral("ブラウザを開けませんでした。次のページを開いて下さい。\n%1");
+inline const QString kLoadFailed = QStringLiteral("「%1」を読み込めませんでした。\n%2");
+inline const QString kPasteFailed = QStringLiteral("クリップボードの画像を貼り付けられませんでした。\n%1");
+inline const QString kWorking = QStringLiteral("変換中…");
+inline const QString kTrying = QStringLiteral("変換中…（%1回目の試行）");
+
+// "<figure>kb <bytes>Byteにリサイズしました。"
+QString resultText(qint64 bytes);
+// "Qファクタは、<factor>でした。"
+QString factorText(int factor);
+
+QString decodeProblem(DecodeError error, QSize size);
+QString saveProblem(SaveError error);
+QString fieldProblem(const JobFields &fields);
+QString jobProblem(const ResizeResult &result);
+
+} // namespace tovalin::text

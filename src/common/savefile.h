@@ -1,0 +1,24 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+
+namespace tovalin {
+
+// Why a file could not be saved; the window words it.
+enum class SaveError {
+    None,
+    NoFileName,        // the name is empty or ends in a separator
+    IsFolder,          // a folder of that name is in the way
+    NoFolder,          // the folder does not exist
+    NameTooLong,       // longer than the file system allows
+    FolderNotWritable, // no permission to create files in the folder
+    FileReadOnly,      // the existing file may not be replaced
+    DiskFull,          // no space left
+    WriteFailed,       // any other failure to write or replace
+};
+
+// Writes the whole file beside the target and renames it over the target,
+// so an existing file is replaced only by a complete new one, never lost.
+SaveError writeFileReplacing(const QString &path, const QByteArray &bytes);
+
+} // namespace tovalin

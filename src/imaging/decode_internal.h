@@ -1,0 +1,30 @@
+#pragma once
+#include "imaging/decode.h"
+
+#include <QColorSpace>
+#include <cstddef>
+#include <cstdint>
+
+// The format-specific decoders behind decodeImageData.
+namespace tovalin::detail {
+
+DecodeResult decodeJpeg(const std::uint8_t *data, std::size_t size);
+bool looksLikeHeif(const std::uint8_t *data, std::size_t size);
+DecodeResult decodeHeif(const std::uint8_t *data, std::size_t size);
+
+// Whether a BMP's or GIF's first picture is wholly inside the file: Qt's
+// readers accept such files cut short and leave the missing rows unwritten.
+bool bmpIsComplete(const QByteArray &bytes);
+bool gifIsComplete(const QByteArray &bytes);
+
+// EXIF orientation (1..8) from the TIFF structure of an Exif block; 1 when
+// absent or unreadable.
+int exifOrientation(const std::uint8_t *tiff, std::size_t size);
+// The picture as it should be seen for an EXIF orientation.
+QImage applyOrientation(const QImage &image, int orientation);
+
+// Converts an RGB888 picture to sRGB from the given colour space (no-op for
+// an invalid one or sRGB itself).
+void convertToSrgb(QImage &rgb888, const QColorSpace &from);
+
+} // namespace tovalin::detail

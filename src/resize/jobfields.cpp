@@ -1,0 +1,83 @@
+#include "resize/jobfields.h"
+
+#include "common/memorypolicy.h"
+#include "common/numbers.h"
+#include "imaging/jpeg.h"
+#include "resize/sizesearch.h"
+
+#include <limits>
+#include <optional>
+
+namespace tovalin {
+
+namespace {
+
+bool hasFullWidthDigits(const QString &text)
+{
+    for (const QChar c : text)
+        if (c.unicode() >= 0xFF10 && c.unicode() <= 0xFF19)
+            return true;
+    return false;
+}
+
+std::optional<int> readSide(const QString &text)
+{
+    const std::optional<double> v = readNumber(text);
+    if (!v || *v != static_cast<double>(static_cast<long long>(*v)) || *v < 1 || *v > kMaxSide)
+        return std::nullopt;
+    return static_cast<int>(*v);
+}
+
+std::optional<int> readFactor(const QString &text)
+{
+    const std::optional<double> v = readNumber(text);
+    if (!v)
+        return std::nullopt;
+    const double q = roundHalfEven(*v);
+    if (q < kBestFactor || q > kStrongestFactor)
+        return std::nullopt;
+    return static_cast<int>(q);
+}
+
+JobFields failed(FieldProblem problem, const QString &text)
+{
+    JobFields f;
+    f.problem = hasFullWidthDigits(text) ? FieldProblem::FullWidthDigits : problem;
+    f.where = problem;
+    return f;
+}
+
+} // namespace
+
+JobFields readJobFields(const FieldTexts &texts)
+{
+    JobFields f;
+    const std::optional<int> w = readSide(texts.width);
+    if (!w)
+        return failed(FieldProblem::BadWidth, texts.width);
+    const std::optional<int> h = readSide(texts.height);
+    if (!h)
+        return failed(FieldProblem::BadHeight, texts.height);
+    if (!pixelsWithinBudget(*w, *h))
+        return failed(FieldProblem::TooLarge, {});
+    f.width = *w;
+    f.height = *h;
+    f.mode = texts.mode;
+    if (f.mode == JobMode::Factor) {
+        const std::optional<int> q = readFactor(texts.factor);
+        if (!q)
+            return failed(FieldProblem::BadFactor, texts.factor);
+        f.factor = *q;
+        return f;
+    }
+    const std::optional<double> kb = readNumber(texts.targetKb);
+    if (kb && roundHalfEven(*kb * 1024.0) > std::numeric_limits<std::int32_t>::max())
+        return failed(FieldProblem::TargetTooLarge, {});
+    const std::optional<std::int32_t> t = targetBytesFromText(texts.targetKb);
+    if (!t)
+        return failed(FieldProblem::BadTarget, texts.targetKb);
+    f.targetBytes = *t;
+    return f;
+}
+
+} // namespace tovalin

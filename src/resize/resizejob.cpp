@@ -1,0 +1,236 @@
+#include "resize/resizejob.h"
+
+#include "common/memorypolicy.h"
+#include "imaging/image.h"
+#include "imaging/jpeg.h"
+#include "resize/sizesearch.h"
+
+#include <QFileInfo>
+
+#include <cmath>
+#include <future>
+#include <map>
+#include <memory>
+#include <optional>
+
+namespace tovalin {
+
+namespace {
+
+// The encodings of one picture by factor. Every size is kept; the bytes only
+// while the factor can still be written (inside the search's bounds), so a
+// run holds a few compressed files, not one per trial. An encoding may be
+// started ahead on the second core when memory allows two at once.
+class Encodings {
+    struct Entry {
+        std::future<EncodeResult> job;
+        bool settled = false;
+        bool ok = false;
+        std::int64_t size = 0;
+        QByteArray bytes;
+    };
+
+public:
+    Encodings(const QImage &image, bool twoAtOnce) : m_image(image), m_twoAtOnce(twoAtOnce) {}
+    ~Encodings()
+    {
+        for (auto &[factor, e] : m_all)
+            if (e.job.valid())
+                e.job.wait();
+    }
+    Encodings(const Encodings &) = delete;
+    Encodings &operator=(const Encodings &) = delete;
+
+    void startAhead(int factor)
+    {
+        if (m_twoAtOnce && !m_all.count(factor))
+            m_all[factor].job = std::async(std::launch::async, encodeJpeg, std::cref(m_image), factor);
+    }
+
+    // Waits for (or runs) the encoding; empty when the encoder failed.
+    std::optional<std::int64_t> size(int factor)
+    {
+        Entry &e = settle(factor);
+        if (!e.ok)
+            return std::nullopt;
+        return e.size;
+    }
+
+    QByteArray bytes(int factor)
+    {
+        Entry &e = settle(factor);
+        if (e.ok && e.bytes.isEmpty()) // let go earlier: encode again
+            e.bytes = encodeJpeg(m_image, factor).bytes;
+        return e.bytes;
+    }
+
+    // Sizes already known, without waiting: the nearest below or above.
+    std::optional<std::pair<int, std::int64_t>> nearestKnown(int factor, bool above) const
+    {
+        std::optional<std::pair<int, std::int64_t>> best;
+        for (const auto &[f, e] : m_all) {
+            if ((above ? f <= factor : f >= factor) || !e.settled || !e.ok)
+                continue;
+            if (!best || (above ? f < best->first : f > best->first))
+                best = std::pair{f, e.size};
+        }
+        return best;
+    }
+
+    // Only factors within [lo, hi] can still be written.
+    void keepBytesWithin(int lo, int hi)
+    {
+        for (auto &[f, e] : m_all)
+            if (e.settled && (f < lo || f > hi))
+                e.bytes = QByteArray();
+    }
+
+private:
+    Entry &settle(int factor)
+    {
+        Entry &e = m_all[factor];
+        if (e.settled)
+            return e;
+        const EncodeResult r = e.job.valid() ? e.job.get() : encodeJpeg(m_image, factor);
+        e.settled = true;
+        e.ok = r.error == EncodeError::None;
+        e.size = r.bytes.size();
+        e.bytes = r.bytes;
+        return e;
+    }
+
+    const QImage &m_image;
+    const bool m_twoAtOnce;
+    std::map<int, Entry> m_all;
+};
+
+// Starts, on the second core, the trial the next iteration will most likely
+// ask for. Sizes never grow with the factor, so a known size on the far side
+// of the target settles the direction; otherwise the size at the middle is
+// read off its neighbours (log size linear in the factor). A wrong guess
+// costs a spare encoding, never a different result.
+void encodeAhead(Encodings &encodings, int lo, int hi, std::int64_t target)
+{
+    const int mid = midFactor(lo, hi);
+    const int ifTooLarge = midFactor(mid, hi);
+    const int ifFits = midFactor(lo, mid);
+    const auto below = encodings.nearestKnown(mid, false);
+    const auto above = encodings.nearestKnown(mid, true);
+    bool tooLarge = true;
+    if (above && above->second > target) {
+        tooLarge = true;
+    } else if (below && below->second <= target) {
+        tooLarge = false;
+    } else if (below && above && below->second > 0 && above->second > 0) {
+        const double t = static_cast<double>(mid - below->first) / (above->first - below->first);
+        const double logSize = std::log(double(below->second)) * (1 - t) + std::log(double(above->second)) * t;
+        tooLarge = std::exp(logSize) > static_cast<double>(target);
+    }
+    encodings.startAhead(tooLarge ? ifTooLarge : ifFits);
+}
+
+// Whether two encodings may run at once within the run's memory budget
+// (twice the source's pixels, plus some): the encoder holds the whole
+// picture's coefficients, about as many bytes as the picture's RGB.
+bool roomForTwoEncodings(const QImage &source, const QImage &resized)
+{
+    const std::int64_t src = source.sizeInBytes();
+    const std::int64_t out = resized.sizeInBytes();
+    const std::int64_t held = src + (resized.constBits() == source.constBits() ? 0 : out);
+    return held + 2 * out <= 2 * src;
+}
+
+ResizeResult saved(ResizeResult r, const QString &path, const QByteArray &bytes)
+{
+    r.saveError = writeFileReplacing(path, bytes);
+    if (r.saveError != SaveError::None) {
+        r.failure = JobFailure::SaveFailed;
+        return r;
+    }
+    r.bytesWritten = QFileInfo(path).size();
+    return r;
+}
+
+bool cancelled(const JobControl *control) { return control && control->cancel.load(); }
+
+ResizeResult searchAndSave(const ResizeRequest &request, const QImage &resized, JobControl *control)
+{
+    ResizeResult r;
+    Encodings encodings(resized, roomForTwoEncodings(request.source, resized));
+    const std::int64_t target = request.targetBytes;
+    bool stopped = false;
+    const SearchOutcome found = searchFactor(
+        request.targetBytes,
+        [&](int factor) -> std::optional<std::int64_t> {
+            if (cancelled(control)) {
+                stopped = true;
+                return std::nullopt;
+            }
+            const std::optional<std::int64_t> size = encodings.size(factor);
+            if (control)
+                ++control->trials;
+            return size;
+        },
+        [&](int lo, int hi) {
+            encodings.keepBytesWithin(lo, hi);
+            encodeAhead(encodings, lo, hi, target);
+        });
+    if (stopped || cancelled(control)) {
+        r.failure = JobFailure::Cancelled;
+        return r;
+    }
+    if (found.encodeFailed) {
+        r.failure = JobFailure::EncodeFailed;
+        return r;
+    }
+    r.factor = found.finalFactor;
+    r.lastLo = found.lastLo;
+    r.lastHi = found.lastHi;
+    r.trials = found.iterations;
+    // Trials are measured in memory; the work files keep the encodings at the
+    // bounds the last iteration began with. They are a convenience: a folder
+    // that cannot take them never stops the user's file.
+    r.workFilesSaved =
+        writeFileReplacing(request.workFolder + QLatin1Char('/') + kWorkMinName, encodings.bytes(found.lastLo)) == SaveError::None
+        && writeFileReplacing(request.workFolder + QLatin1Char('/') + kWorkMaxName, encodings.bytes(found.lastHi)) == SaveError::None;
+    const QByteArray final = encodings.bytes(found.finalFactor);
+    if (cancelled(control)) {
+        r.failure = JobFailure::Cancelled;
+        return r;
+    }
+    r = saved(r, request.outputPath, final);
+    r.overTarget = r.failure == JobFailure::None && r.bytesWritten > target;
+    return r;
+}
+
+} // namespace
+
+ResizeResult runResizeJob(const ResizeRequest &request, JobControl *control)
+{
+    ResizeResult r;
+    // The same size is the picture itself: bicubic weights at whole-pixel
+    // offsets are exactly 1 and 0.
+    ImageHolder work;
+    work.setImage(request.source);
+    if (request.width != request.source.width() || request.height != request.source.height()) {
+        if (work.resize(request.width, request.height) != ResizeOutcome::Done) {
+            r.failure = JobFailure::OutOfMemory;
+            return r;
+        }
+    }
+    if (request.mode == JobMode::TargetSize)
+        return searchAndSave(request, work.image(), control);
+    const EncodeResult jpeg = encodeJpeg(work.image(), request.factor);
+    if (jpeg.error != EncodeError::None) {
+        r.failure = JobFailure::EncodeFailed;
+        return r;
+    }
+    if (cancelled(control)) {
+        r.failure = JobFailure::Cancelled;
+        return r;
+    }
+    r.factor = request.factor;
+    return saved(r, request.outputPath, jpeg.bytes);
+}
+
+} // namespace tovalin

@@ -1,0 +1,119 @@
+#include "common/savefile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace tovalin;
+
+Q_DECLARE_METATYPE(tovalin::SaveError)
+
+namespace {
+
+QByteArray contents(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// Runs a save as an unprivileged user (root writes anywhere), in a child
+// process; returns the save's outcome.
+SaveError saveAsNobody(const QString &path, const QByteArray &bytes)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(100);
+        _exit(int(writeFileReplacing(path, bytes)));
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? SaveError(WEXITSTATUS(status)) : SaveError::WriteFailed;
+}
+
+} // namespace
+
+class TestSaveFile : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+private slots:
+    void createsAndReplaces_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("plain") << "out.jpg";
+        QTest::newRow("hidden") << ".out.jpg";
+    }
+    void createsAndReplaces()
+    {
+        QFETCH(QString, name);
+        QDir(m_dir.path()).removeRecursively();
+        QDir().mkpath(m_dir.path());
+        const QString target = m_dir.filePath(name);
+        QCOMPARE(writeFileReplacing(target, "first"), SaveError::None);
+        QCOMPARE(contents(target), QByteArray("first"));
+        QCOMPARE(writeFileReplacing(target, "second, longer"), SaveError::None);
+        QCOMPARE(contents(target), QByteArray("second, longer"));
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
+    }
+
+    // A failing save names its cause and leaves what was there.
+    void failuresKeepTheOldFile_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<SaveError>("expected");
+        QTest::newRow("no such folder") << "missing/out.jpg" << SaveError::NoFolder;
+        QTest::newRow("name is a folder") << "folder" << SaveError::IsFolder;
+        QTest::newRow("empty name") << "folder/" << SaveError::NoFileName;
+        QTest::newRow("name too long") << QString(300, QLatin1Char('n')) + ".jpg" << SaveError::NameTooLong;
+    }
+    void failuresKeepTheOldFile()
+    {
+        QFETCH(QString, target);
+        QFETCH(SaveError, expected);
+        QDir(m_dir.path()).mkpath("folder");
+        QCOMPARE(writeFileReplacing(m_dir.filePath("folder/keep.jpg"), "keep"), SaveError::None);
+        QCOMPARE(writeFileReplacing(m_dir.filePath(target), "new"), expected);
+        QCOMPARE(contents(m_dir.filePath("folder/keep.jpg")), QByteArray("keep"));
+    }
+
+    // Without the right to create a file in the folder, the old file stays
+    // whole, even when the file itself could be written in place; a file
+    // that may not be replaced says so. Run as an unprivileged user.
+    void permissions_data()
+    {
+        QTest::addColumn<bool>("folderWritable");
+        QTest::addColumn<bool>("fileWritable");
+        QTest::addColumn<SaveError>("expected");
+        QTest::newRow("read-only folder, writable file") << false << true << SaveError::FolderNotWritable;
+        QTest::newRow("read-only file in a writable folder") << true << false << SaveError::FileReadOnly;
+    }
+    void permissions()
+    {
+        QFETCH(bool, folderWritable);
+        QFETCH(bool, fileWritable);
+        QFETCH(SaveError, expected);
+        const QString folder = m_dir.filePath("locked");
+        QDir(folder).removeRecursively();
+        QDir().mkpath(folder);
+        const QString target = folder + "/out.jpg";
+        QCOMPARE(writeFileReplacing(target, "old"), SaveError::None);
+        const auto all = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+        const auto anyoneWrites = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+        QFile::setPermissions(m_dir.path(), all | QFile::WriteOwner);
+        QFile::setPermissions(folder, folderWritable ? all | anyoneWrites : all);
+        QFile::setPermissions(target, fileWritable ? QFile::ReadOwner | QFile::ReadOther | anyoneWrites
+                                                   : QFile::ReadOwner | QFile::ReadOther);
+        QCOMPARE(saveAsNobody(target, "new"), expected);
+        QCOMPARE(contents(target), QByteArray("old"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"out.jpg"});
+        QFile::setPermissions(folder, all | QFile::WriteOwner);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSaveFile)
+#include "tst_savefile.moc"

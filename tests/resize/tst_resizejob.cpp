@@ -1,0 +1,259 @@
+#include "imaging/image.h"
+#include "imaging/jpeg.h"
+#include "resize/resizejob.h"
+#include "../testphoto.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tovalin;
+
+Q_DECLARE_METATYPE(tovalin::FieldProblem)
+Q_DECLARE_METATYPE(tovalin::JobFailure)
+Q_DECLARE_METATYPE(tovalin::SaveError)
+
+namespace {
+
+QByteArray contents(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QImage resized(const QImage &source, int width, int height)
+{
+    ImageHolder h;
+    h.setImage(source);
+    h.resize(width, height);
+    return h.image();
+}
+
+} // namespace
+
+class TestResizeJob : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_root;
+    QString m_out, m_work;
+    const QImage m_source = testPhoto(1200, 750);
+
+    ResizeRequest request(int width, int height) const
+    {
+        ResizeRequest r;
+        r.source = m_source;
+        r.width = width;
+        r.height = height;
+        r.outputPath = m_out + "/cat.jpg";
+        r.workFolder = m_work;
+        return r;
+    }
+    ResizeRequest sizeRequest(int width, int height, std::int32_t target) const
+    {
+        ResizeRequest r = request(width, height);
+        r.mode = JobMode::TargetSize;
+        r.targetBytes = target;
+        return r;
+    }
+
+private slots:
+    void init()
+    {
+        QDir root(m_root.path());
+        root.removeRecursively();
+        root.mkpath("out");
+        root.mkpath("work");
+        m_out = root.filePath("out");
+        m_work = root.filePath("work");
+        QLocale::setDefault(QLocale::c());
+    }
+
+    // The fields a run reads, checked before anything is written.
+    void fields_data()
+    {
+        QTest::addColumn<QString>("width");
+        QTest::addColumn<QString>("height");
+        QTest::addColumn<bool>("factorMode");
+        QTest::addColumn<QString>("value"); // factor or target
+        QTest::addColumn<FieldProblem>("problem");
+        QTest::addColumn<int>("number"); // the factor or target read
+        using P = FieldProblem;
+        QTest::newRow("factor 30") << "800" << "600" << true << "30" << P::None << 30;
+        QTest::newRow("factor 2.5 halves to even") << "800" << "600" << true << "2.5" << P::None << 2;
+        QTest::newRow("factor 3.5 halves to even") << "800" << "600" << true << "3.5" << P::None << 4;
+        QTest::newRow("factor 1.4 rounds to 1") << "800" << "600" << true << "1.4" << P::BadFactor << 0;
+        QTest::newRow("factor 256") << "800" << "600" << true << "256" << P::BadFactor << 0;
+        QTest::newRow("target 40") << "800" << "600" << false << "40" << P::None << 40960;
+        QTest::newRow("target 0.5") << "800" << "600" << false << "0.5" << P::None << 512;
+        QTest::newRow("target 0") << "800" << "600" << false << "0" << P::BadTarget << 0;
+        QTest::newRow("target text") << "800" << "600" << false << "40KB" << P::BadTarget << 0;
+        QTest::newRow("target 1e9 KB") << "800" << "600" << false << "1e9" << P::TargetTooLarge << 0;
+        QTest::newRow("width empty") << "" << "600" << true << "30" << P::BadWidth << 0;
+        QTest::newRow("width fraction") << "320.5" << "600" << true << "30" << P::BadWidth << 0;
+        QTest::newRow("width 65536") << "65536" << "600" << true << "30" << P::BadWidth << 0;
+        QTest::newRow("height zero") << "800" << "0" << true << "30" << P::BadHeight << 0;
+        QTest::newRow("full-width digits") << QStringLiteral("８００") << "600" << true << "30" << P::FullWidthDigits << 0;
+        QTest::newRow("beyond the memory budget") << "65535" << "65535" << true << "30" << P::TooLarge << 0;
+    }
+    void fields()
+    {
+        QFETCH(QString, width);
+        QFETCH(QString, height);
+        QFETCH(bool, factorMode);
+        QFETCH(QString, value);
+        QFETCH(FieldProblem, problem);
+        QFETCH(int, number);
+        const JobFields f = readJobFields({width, height, factorMode ? JobMode::Factor : JobMode::TargetSize, value, value});
+        QCOMPARE(f.problem, problem);
+        if (problem == FieldProblem::None) {
+            QCOMPARE(f.width, width.toInt());
+            QCOMPARE(f.height, height.toInt());
+            QCOMPARE(factorMode ? f.factor : f.targetBytes, number);
+        }
+    }
+
+    // The file is the resized picture encoded at the factor asked for.
+    void factorMode()
+    {
+        ResizeRequest r = request(800, 500);
+        r.mode = JobMode::Factor;
+        r.factor = 30;
+        const ResizeResult result = runResizeJob(r);
+        QCOMPARE(result.failure, JobFailure::None);
+        QCOMPARE(result.factor, 30);
+        const QByteArray written = contents(r.outputPath);
+        QCOMPARE(written, encodeJpeg(resized(m_source, 800, 500), 30).bytes);
+        QCOMPARE(result.bytesWritten, written.size());
+        QVERIFY(QDir(m_work).isEmpty());
+    }
+
+    // The file lands just under the target, encoded at the factor reported;
+    // the work files hold the encodings at the last iteration's bounds.
+    void sizeMode_data()
+    {
+        QTest::addColumn<int>("target");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("40 KB at 800x500") << 40960 << QSize(800, 500);
+        QTest::newRow("12.5 KB at 400x250") << 12800 << QSize(400, 250);
+        QTest::newRow("100 KB at full size") << 102400 << QSize(1200, 750);
+        QTest::newRow("enlarged to 1500x900") << 150000 << QSize(1500, 900);
+    }
+    void sizeMode()
+    {
+        QFETCH(int, target);
+        QFETCH(QSize, size);
+        const ResizeRequest r = sizeRequest(size.width(), size.height(), target);
+        const ResizeResult result = runResizeJob(r);
+        QCOMPARE(result.failure, JobFailure::None);
+        const QImage picture = resized(m_source, size.width(), size.height());
+        const QByteArray written = contents(r.outputPath);
+        QCOMPARE(written, encodeJpeg(picture, result.factor).bytes);
+        QCOMPARE(result.bytesWritten, written.size());
+        QVERIFY2(written.size() < target && written.size() > target * 95 / 100, qPrintable(QString::number(written.size())));
+        QVERIFY(!result.overTarget);
+        QVERIFY(result.workFilesSaved);
+        QCOMPARE(contents(m_work + "/work_min.jpg"), encodeJpeg(picture, result.lastLo).bytes);
+        QCOMPARE(contents(m_work + "/work_max.jpg"), encodeJpeg(picture, result.lastHi).bytes);
+        QVERIFY(result.lastLo < result.lastHi);
+        QVERIFY(result.trials >= 1 && result.trials <= 9);
+    }
+
+    void sizeModeEnds_data()
+    {
+        QTest::addColumn<int>("target");
+        QTest::addColumn<int>("factor");
+        QTest::addColumn<bool>("overTarget");
+        QTest::newRow("fits at factor 2") << 5000000 << 2 << false;
+        QTest::newRow("unreachable") << 300 << 255 << true;
+    }
+    void sizeModeEnds()
+    {
+        QFETCH(int, target);
+        QFETCH(int, factor);
+        QFETCH(bool, overTarget);
+        const ResizeRequest r = sizeRequest(200, 125, target);
+        const ResizeResult result = runResizeJob(r);
+        QCOMPARE(result.failure, JobFailure::None);
+        QCOMPARE(result.factor, factor);
+        QCOMPARE(result.overTarget, overTarget);
+        QCOMPARE(contents(r.outputPath), encodeJpeg(resized(m_source, 200, 125), factor).bytes);
+    }
+
+    // At its own size the picture is written as it is, as Pillow's resize
+    // returns it, and a run never changes its source.
+    void sameSizeIsThePicture()
+    {
+        const QImage before = m_source.copy();
+        ResizeRequest r = request(1200, 750);
+        r.mode = JobMode::Factor;
+        r.factor = 60;
+        QCOMPARE(runResizeJob(r).failure, JobFailure::None);
+        QCOMPARE(contents(r.outputPath), encodeJpeg(m_source, 60).bytes);
+        QCOMPARE(resized(m_source, 1200, 750), m_source);
+        QCOMPARE(m_source, before);
+    }
+
+    void twoRunsGiveOneFile()
+    {
+        const ResizeRequest r = sizeRequest(640, 400, 30000);
+        QCOMPARE(runResizeJob(r).failure, JobFailure::None);
+        const QByteArray first = contents(r.outputPath);
+        QCOMPARE(runResizeJob(r).failure, JobFailure::None);
+        QCOMPARE(contents(r.outputPath), first);
+    }
+
+    // Work files are a convenience: a work folder that cannot take them
+    // (here a file stands where the folder should be, which stops root too)
+    // never stops the user's file.
+    void unusableWorkFolder()
+    {
+        QFile blocker(m_work + "/blocked");
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        ResizeRequest r = sizeRequest(400, 250, 12800);
+        r.workFolder = m_work + "/blocked";
+        const ResizeResult result = runResizeJob(r);
+        QCOMPARE(result.failure, JobFailure::None);
+        QVERIFY(!result.workFilesSaved);
+        QVERIFY(result.bytesWritten > 0 && result.bytesWritten < 12800);
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<bool>("cancel");
+        QTest::addColumn<JobFailure>("failure");
+        QTest::addColumn<SaveError>("saveError");
+        QTest::newRow("no such folder") << "gone/cat.jpg" << false << JobFailure::SaveFailed << SaveError::NoFolder;
+        QTest::newRow("name is a folder") << "sub" << false << JobFailure::SaveFailed << SaveError::IsFolder;
+        QTest::newRow("cancelled") << "cat.jpg" << true << JobFailure::Cancelled << SaveError::None;
+    }
+    void failures()
+    {
+        QFETCH(QString, output);
+        QFETCH(bool, cancel);
+        QFETCH(JobFailure, failure);
+        QFETCH(SaveError, saveError);
+        QDir(m_out).mkdir("sub");
+        ResizeRequest r = sizeRequest(400, 250, 12800);
+        r.outputPath = m_out + "/" + output;
+        JobControl control;
+        control.cancel = cancel;
+        const ResizeResult result = runResizeJob(r, &control);
+        QCOMPARE(result.failure, failure);
+        QCOMPARE(result.saveError, saveError);
+        QCOMPARE(QDir(m_out).entryList(QDir::Files | QDir::Hidden), QStringList{});
+    }
+
+    void progressCountsTrials()
+    {
+        JobControl control;
+        const ResizeResult result = runResizeJob(sizeRequest(400, 250, 12800), &control);
+        QCOMPARE(result.failure, JobFailure::None);
+        QVERIFY(control.trials >= result.trials);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestResizeJob)
+#include "tst_resizejob.moc"
