@@ -3,6 +3,7 @@
 #include "common/memorypolicy.h"
 #include "imaging/image.h"
 #include "imaging/jpeg.h"
+#include "imaging/jpegtrials.h"
 #include "resize/sizesearch.h"
 
 #include <QFileInfo>
@@ -20,10 +21,10 @@ namespace {
 // The encodings of one picture by factor. Every size is kept; the bytes only
 // while the factor can still be written (inside the search's bounds), so a
 // run holds a few compressed files, not one per trial. An encoding may be
-// started ahead on the second core when memory allows two at once.
+// started ahead on the second core.
 class Encodings {
     struct Entry {
-        std::future<EncodeResult> job;
+        std::future<QByteArray> job;
         bool settled = false;
         bool ok = false;
         std::int64_t size = 0;
@@ -31,7 +32,7 @@ class Encodings {
     };
 
 public:
-    Encodings(const QImage &image, bool twoAtOnce) : m_image(image), m_twoAtOnce(twoAtOnce) {}
+    explicit Encodings(const JpegTrials &trials) : m_trials(trials) {}
     ~Encodings()
     {
         for (auto &[factor, e] : m_all)
@@ -43,8 +44,8 @@ public:
 
     void startAhead(int factor)
     {
-        if (m_twoAtOnce && !m_all.count(factor))
-            m_all[factor].job = std::async(std::launch::async, encodeJpeg, std::cref(m_image), factor);
+        if (!m_all.count(factor))
+            m_all[factor].job = std::async(std::launch::async, &JpegTrials::encode, &m_trials, factor);
     }
 
     // Waits for (or runs) the encoding; empty when the encoder failed.
@@ -60,7 +61,7 @@ public:
     {
         Entry &e = settle(factor);
         if (e.ok && e.bytes.isEmpty()) // let go earlier: encode again
-            e.bytes = encodeJpeg(m_image, factor).bytes;
+            e.bytes = m_trials.encode(factor);
         return e.bytes;
     }
 
@@ -91,16 +92,14 @@ private:
         Entry &e = m_all[factor];
         if (e.settled)
             return e;
-        const EncodeResult r = e.job.valid() ? e.job.get() : encodeJpeg(m_image, factor);
+        e.bytes = e.job.valid() ? e.job.get() : m_trials.encode(factor);
         e.settled = true;
-        e.ok = r.error == EncodeError::None;
-        e.size = r.bytes.size();
-        e.bytes = r.bytes;
+        e.ok = !e.bytes.isEmpty();
+        e.size = e.bytes.size();
         return e;
     }
 
-    const QImage &m_image;
-    const bool m_twoAtOnce;
+    const JpegTrials &m_trials;
     std::map<int, Entry> m_all;
 };
 
@@ -129,17 +128,6 @@ void encodeAhead(Encodings &encodings, int lo, int hi, std::int64_t target)
     encodings.startAhead(tooLarge ? ifTooLarge : ifFits);
 }
 
-// Whether two encodings may run at once within the run's memory budget
-// (twice the source's pixels, plus some): the encoder holds the whole
-// picture's coefficients, about as many bytes as the picture's RGB.
-bool roomForTwoEncodings(const QImage &source, const QImage &resized)
-{
-    const std::int64_t src = source.sizeInBytes();
-    const std::int64_t out = resized.sizeInBytes();
-    const std::int64_t held = src + (resized.constBits() == source.constBits() ? 0 : out);
-    return held + 2 * out <= 2 * src;
-}
-
 ResizeResult saved(ResizeResult r, const QString &path, const QByteArray &bytes)
 {
     r.saveError = writeFileReplacing(path, bytes);
@@ -153,10 +141,14 @@ ResizeResult saved(ResizeResult r, const QString &path, const QByteArray &bytes)
 
 bool cancelled(const JobControl *control) { return control && control->cancel.load(); }
 
-ResizeResult searchAndSave(const ResizeRequest &request, const QImage &resized, JobControl *control)
+ResizeResult searchAndSave(const ResizeRequest &request, const JpegTrials &trials, JobControl *control)
 {
     ResizeResult r;
-    Encodings encodings(resized, roomForTwoEncodings(request.source, resized));
+    if (!trials.ok()) {
+        r.failure = JobFailure::EncodeFailed;
+        return r;
+    }
+    Encodings encodings(trials);
     const std::int64_t target = request.targetBytes;
     bool stopped = false;
     const SearchOutcome found = searchFactor(
@@ -218,8 +210,11 @@ ResizeResult runResizeJob(const ResizeRequest &request, JobControl *control)
             return r;
         }
     }
-    if (request.mode == JobMode::TargetSize)
-        return searchAndSave(request, work.image(), control);
+    if (request.mode == JobMode::TargetSize) {
+        const JpegTrials trials(work.image());
+        work.clear(); // the coefficients are all the search needs
+        return searchAndSave(request, trials, control);
+    }
     const EncodeResult jpeg = encodeJpeg(work.image(), request.factor);
     if (jpeg.error != EncodeError::None) {
         r.failure = JobFailure::EncodeFailed;

@@ -1,6 +1,7 @@
 #include "imaging/decode.h"
 #include "imaging/image.h"
 #include "imaging/jpeg.h"
+#include "imaging/jpegtrials.h"
 #include "../testphoto.h"
 
 #include <QDir>
@@ -147,6 +148,31 @@ private slots:
         const QImage image = photo(QString(), 200);
         QVERIFY(!image.isNull());
         QCOMPARE(encodeJpeg(image, 77).bytes, encodeJpeg(image, 77).bytes);
+    }
+
+    // The size search's encoder writes libjpeg's bytes exactly, for every
+    // kind of edge: sizes that are and are not whole blocks and MCUs.
+    void trialsMatchLibjpeg_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QList<int>>("factors");
+        QTest::newRow("whole MCUs") << QSize(64, 48) << QList<int>{2, 30, 128, 255};
+        QTest::newRow("odd sides") << QSize(33, 17) << QList<int>{2, 30, 97, 255};
+        QTest::newRow("one pixel") << QSize(1, 1) << QList<int>{30};
+        QTest::newRow("one row") << QSize(301, 1) << QList<int>{30, 200};
+        QTest::newRow("one column") << QSize(1, 77) << QList<int>{30};
+        QTest::newRow("luma blocks odd") << QSize(200, 125) << QList<int>{2, 50, 160};
+        QTest::newRow("photo size") << QSize(800, 500) << QList<int>{3, 30, 64, 128, 254};
+    }
+    void trialsMatchLibjpeg()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QList<int>, factors);
+        const QImage image = testPhoto(size.width(), size.height());
+        const JpegTrials trials(image);
+        QVERIFY(trials.ok());
+        for (const int f : factors)
+            QVERIFY2(trials.encode(f) == encodeJpeg(image, f).bytes, qPrintable(QString::number(f)));
     }
 
     void refusesWhatItCannotEncode()

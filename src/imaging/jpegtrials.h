@@ -1,0 +1,35 @@
+#pragma once
+#include <QByteArray>
+#include <QImage>
+#include <cstdint>
+#include <memory>
+
+namespace tovalin {
+
+// Encodes one picture at many quality factors, as the size search does.
+// Colour conversion, chroma downsampling and the DCT do not depend on the
+// factor, so they run once, here; each encoding then only quantises and
+// entropy-codes. The bytes are exactly encodeJpeg's (libjpeg's islow DCT,
+// quantiser rounding, 4:2:0 edge handling, optimised Huffman tables and
+// markers), so a trial's size is the size of the file written.
+//
+// Holds the picture's DCT coefficients, 16 bits each: as many bytes as the
+// picture's RGB. encode() may run on several threads at once.
+class JpegTrials {
+public:
+    explicit JpegTrials(const QImage &rgb888);
+
+    bool ok() const { return m_coefs != nullptr; }
+    QByteArray encode(int factor) const;
+
+private:
+    int m_width = 0;
+    int m_height = 0;
+    int m_mcusAcross = 0;
+    int m_mcusDown = 0;
+    // Per MCU, in scan order: four luma blocks, then Cb and Cr; each block's
+    // 64 coefficients in zigzag order, scaled by 8 as libjpeg's DCT leaves them.
+    std::unique_ptr<std::int16_t[]> m_coefs;
+};
+
+} // namespace tovalin
