@@ -13,6 +13,9 @@ namespace tovalin {
 namespace {
 
 const QColor kViewerBackground(255, 255, 128);
+// Large enough for the viewer on any screen scale, small enough to rescale
+// on the window's thread when the viewer changes size.
+constexpr int kPreviewSide = 2048;
 
 QString firstLocalFile(const QMimeData *mime)
 {
@@ -43,7 +46,7 @@ QByteArray encodedPicture(const QMimeData *mime)
 ImageViewer::ImageViewer(QWidget *parent) : QWidget(parent)
 {
     setAccessibleName(QStringLiteral("画像"));
-    connect(&m_loader, &QFutureWatcher<DecodeResult>::finished, this, &ImageViewer::onLoaded);
+    connect(&m_loader, &QFutureWatcher<Loaded>::finished, this, &ImageViewer::onLoaded);
 }
 
 void ImageViewer::setDropOptions(bool on)
@@ -60,56 +63,72 @@ bool ImageViewer::canPaste() const
 void ImageViewer::paste()
 {
     const QMimeData *mime = QGuiApplication::clipboard()->mimeData();
-    if (!mime)
+    if (!mime || isLoading())
         return;
     if (!mime->hasImage()) {
         loadFile(firstLocalFile(mime));
         return;
     }
+    // The clipboard is read here; the decoding happens off the window's thread.
     const QByteArray bytes = encodedPicture(mime);
-    DecodeResult decoded;
-    if (!bytes.isEmpty()) {
-        decoded = decodeImageData(bytes);
-    } else {
-        decoded.image = normalizeForOutput(qvariant_cast<QImage>(mime->imageData()));
-        if (decoded.image.isNull())
-            decoded.error = DecodeError::OutOfMemory;
-    }
-    if (decoded.error != DecodeError::None) {
-        emit pasteFailed(decoded.error, decoded.size);
-        return;
-    }
-    show(decoded.image);
-    emit imageChanged();
+    start({}, bytes, bytes.isEmpty() ? qvariant_cast<QImage>(mime->imageData()) : QImage());
 }
 
 void ImageViewer::loadFile(const QString &path)
 {
     if (path.isEmpty() || isLoading())
         return;
+    start(path, {}, {});
+}
+
+ImageViewer::Loaded ImageViewer::load(const QString &path, const QByteArray &bytes, const QImage &pasted)
+{
+    Loaded l;
+    if (!path.isEmpty()) {
+        l.decoded = decodeImageFile(path);
+    } else if (!bytes.isEmpty()) {
+        l.decoded = decodeImageData(bytes);
+    } else {
+        l.decoded.image = normalizeForOutput(pasted);
+        if (l.decoded.image.isNull())
+            l.decoded.error = DecodeError::OutOfMemory;
+    }
+    const QImage &image = l.decoded.image;
+    if (!image.isNull())
+        l.preview = image.width() <= kPreviewSide && image.height() <= kPreviewSide
+                        ? image
+                        : image.scaled(kPreviewSide, kPreviewSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return l;
+}
+
+void ImageViewer::start(const QString &path, const QByteArray &bytes, const QImage &pasted)
+{
+    m_loading = true;
     m_loadingPath = path;
     emit loadingChanged(true);
-    m_loader.setFuture(QtConcurrent::run(decodeImageFile, path));
+    m_loader.setFuture(QtConcurrent::run(&ImageViewer::load, path, bytes, pasted));
 }
 
 void ImageViewer::onLoaded()
 {
-    const DecodeResult decoded = m_loader.result();
+    const Loaded loaded = m_loader.result();
+    const DecodeResult &decoded = loaded.decoded;
+    m_loading = false;
     emit loadingChanged(false);
     if (decoded.error != DecodeError::None) {
-        emit loadFailed(m_loadingPath, decoded.error, decoded.size);
+        if (m_loadingPath.isEmpty())
+            emit pasteFailed(decoded.error, decoded.size);
+        else
+            emit loadFailed(m_loadingPath, decoded.error, decoded.size);
         return;
     }
-    show(decoded.image);
-    emit fileDropped(m_loadingPath);
-    emit imageChanged();
-}
-
-void ImageViewer::show(const QImage &image)
-{
-    m_holder.setImage(image);
+    m_holder.setImage(decoded.image);
+    m_preview = loaded.preview;
     m_fitted = QPixmap();
     update();
+    if (!m_loadingPath.isEmpty())
+        emit fileDropped(m_loadingPath);
+    emit imageChanged();
 }
 
 void ImageViewer::paintEvent(QPaintEvent *)
@@ -118,15 +137,19 @@ void ImageViewer::paintEvent(QPaintEvent *)
     painter.fillRect(rect(), kViewerBackground);
     if (!m_holder.hasImage())
         return;
-    // Scale a large photograph down once per image, size or screen scale,
-    // not on every paint; drawn at the screen's own resolution.
+    // Scale the picture once per picture, size or screen scale, not on
+    // every paint. A picture that fits is shown a pixel to a point; a larger
+    // one is fitted at the screen's own resolution, so it stays sharp at 2x.
     const qreal ratio = devicePixelRatioF();
     const QSize device = (QSizeF(size()) * ratio).toSize();
     if (m_fitted.isNull() || m_fittedFor != device) {
-        const QImage &image = m_holder.image();
-        const bool fits = image.width() <= device.width() && image.height() <= device.height();
-        m_fitted = QPixmap::fromImage(fits ? image : image.scaled(device, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-        m_fitted.setDevicePixelRatio(ratio);
+        const QImage &image = m_preview;
+        if (image.width() <= width() && image.height() <= height()) {
+            m_fitted = QPixmap::fromImage(image);
+        } else {
+            m_fitted = QPixmap::fromImage(image.scaled(device, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+            m_fitted.setDevicePixelRatio(ratio);
+        }
         m_fittedFor = device;
     }
     painter.drawPixmap(0, 0, m_fitted);

@@ -15,10 +15,11 @@ class ImageViewer : public QWidget {
     Q_OBJECT
 public:
     explicit ImageViewer(QWidget *parent = nullptr);
+    ~ImageViewer() override { m_loader.waitForFinished(); }
 
     const ImageHolder &holder() const { return m_holder; }
     void setDropOptions(bool on);
-    bool isLoading() const { return m_loader.isRunning(); }
+    bool isLoading() const { return m_loading; }
     // Whether the clipboard holds a picture or a local file's location.
     bool canPaste() const;
     // Replaces the image by the clipboard's picture (raises imageChanged), or
@@ -41,13 +42,23 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
+    // A picture read off the window's thread, with a smaller copy for the
+    // screen, so neither decoding nor scaling a large photo stalls painting.
+    struct Loaded {
+        DecodeResult decoded;
+        QImage preview;
+    };
+    static Loaded load(const QString &path, const QByteArray &bytes, const QImage &pasted);
+
+    void start(const QString &path, const QByteArray &bytes, const QImage &pasted);
     void onLoaded();
-    void show(const QImage &image);
 
     ImageHolder m_holder;
-    QFutureWatcher<DecodeResult> m_loader;
-    QString m_loadingPath;
-    QPixmap m_fitted; // the image as shown, for the viewer's current size and scale
+    QImage m_preview; // the picture, at most kPreviewSide on its longer side
+    QFutureWatcher<Loaded> m_loader;
+    bool m_loading = false;
+    QString m_loadingPath; // empty for a paste
+    QPixmap m_fitted;      // the picture as shown, for the viewer's current size and scale
     QSize m_fittedFor;
 };
 

@@ -212,7 +212,7 @@ void FrmJpgResize::closeEvent(QCloseEvent *event)
     if (!m_shutDown) {
         m_shutDown = true;
         // A run under way stops between encodings, before it writes anything.
-        if (m_job.isRunning()) {
+        if (isRunning()) {
             m_control->cancel = true;
             m_job.waitForFinished();
             onJobFinished();
@@ -302,7 +302,7 @@ static QString joinedPath(const QString &folder, const QString &name)
 
 void FrmJpgResize::onResize()
 {
-    if (m_job.isRunning())
+    if (isRunning())
         return;
     setBusy(true);
     if (!m_work.hasImage()) {
@@ -391,10 +391,23 @@ void FrmJpgResize::onPreview()
 
 void FrmJpgResize::setBusy(bool busy)
 {
-    if (busy)
+    if (busy) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
-    else
+        ++m_busy;
+    } else if (m_busy > 0) {
         QApplication::restoreOverrideCursor();
+        --m_busy;
+    }
+}
+
+FrmJpgResize::~FrmJpgResize()
+{
+    if (isRunning()) {
+        m_control->cancel = true;
+        m_job.waitForFinished();
+    }
+    while (m_busy > 0)
+        setBusy(false);
 }
 
 void FrmJpgResize::showMessage(const QString &text)

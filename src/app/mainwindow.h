@@ -29,6 +29,7 @@ class FrmJpgResize : public QWidget {
     Q_OBJECT
 public:
     explicit FrmJpgResize(const QString &appFolder, QWidget *parent = nullptr);
+    ~FrmJpgResize() override;
 
     const FormState &state() const { return m_state; }
     const ImageHolder &workImage() const { return m_work; }
@@ -38,7 +39,7 @@ public:
     std::function<bool(const QString &)> askYesNoBox;
     std::function<bool(const QUrl &)> openInBrowser;
 
-    bool isRunning() const { return m_job.isRunning(); }
+    bool isRunning() const { return m_control != nullptr; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -75,6 +76,7 @@ private:
     ResizeRequest m_request; // the run under way
     QString m_resultBeforeRun;
     QTimer m_progress;
+    int m_busy = 0; // busy pointers shown and not yet restored
 
     QGroupBox *Frame3, *Frame4, *Frame1;
     QWidget *vsElastic1, *vsElastic2, *vsElastic4;

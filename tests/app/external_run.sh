@@ -1,9 +1,11 @@
 #!/bin/bash
 # Starts the real tovalin on an X server (run under xvfb-run), gives it a
 # clipboard image through xclip, presses Resize and Exit with xdotool, and
-# checks the JPEG, the work files and the settings file it leaves.
+# checks the JPEG, the work files and the settings file it leaves, and that
+# the window wrote the very bytes the benchmark writes for the same job.
 set -euo pipefail
 exe=$1
+bench=$2
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 mkdir -p "$work/app" "$work/out"
@@ -39,4 +41,6 @@ check "output is 640x400" "[ \"\$(identify -format %wx%h \"$out\")\" = 640x400 ]
 check "work files kept" "[ -s $work/app/work_min.jpg ] && [ -s $work/app/work_max.jpg ]"
 expected=$(printf '"%s","40"\r\n' "$work/out")
 check "settings file" "[ \"\$(cat $work/app/kakunousaku_file.txt)\" = \"\$expected\" ]"
+"$bench" "$work/clip.png" 640x400 40 --out "$work/bench.jpg" >/dev/null
+check "same bytes as tovalin-bench" "cmp -s \"$out\" $work/bench.jpg"
 exit $fail

@@ -51,6 +51,7 @@ class TestMainWindow : public QObject {
         m_window->showOk = [this](const QString &t) { m_messages << t; };
         m_window->askYesNoBox = [this](const QString &t) { m_questions << t; return m_answer; };
         m_window->openInBrowser = [this](const QUrl &u) { m_opened << u; return true; };
+        waitIdle();
     }
 
     // Pictures load and runs go on off the window's thread: wait for both.
