@@ -12,7 +12,10 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
-#include <QDesktopServices>
+#include <QProcess>
+#include <QResizeEvent>
+#include <QShortcut>
+#include <QTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -27,64 +30,73 @@
 #include <QUrl>
 #include <QtConcurrent/QtConcurrentRun>
 
+// Resources of a static library are linked in only when asked for by name.
+static void initIconResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace tovalin {
 
 namespace {
 
 constexpr int kTwipsPerPixel = 15;
 
-template <typename W>
-W *place(W *widget, const char *name, int left, int top, int width, int height)
-{
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel);
-    return widget;
-}
+const QSize kDesignSize(6555 / kTwipsPerPixel, 7335 / kTwipsPerPixel);
 
-QIcon makeIcon()
+// The icon's pictures, the same files that are installed for the desktop.
+QIcon tovalinIcon()
 {
+    initIconResources();
     QIcon icon;
-    for (int size : {16, 32, 48, 64, 128}) {
-        QPixmap pm(size, size);
-        pm.fill(Qt::transparent);
-        QPainter p(&pm);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setBrush(QColor(255, 255, 128));
-        p.setPen(QPen(QColor(40, 60, 140), qMax(1, size / 16)));
-        p.drawRect(QRectF(0.5, 0.5, size - 1, size - 1));
-        // A smaller frame inside a larger one: a picture made smaller.
-        p.setBrush(QColor(70, 110, 200));
-        p.drawRect(QRectF(size * 0.15, size * 0.4, size * 0.45, size * 0.45));
-        p.drawLine(QPointF(size * 0.85, size * 0.15), QPointF(size * 0.55, size * 0.45));
-        icon.addPixmap(pm);
-    }
+    for (int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/tovalin-%1.png").arg(size));
     return icon;
 }
 
 } // namespace
 
-FrmJpgResize::FrmJpgResize(const QString &appFolder, QWidget *parent) : QWidget(parent)
+template <typename W>
+W *FrmJpgResize::place(W *widget, const char *name, int left, int top, int width, int height)
+{
+    widget->setObjectName(QLatin1String(name));
+    const QRect design(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel);
+    widget->setGeometry(design);
+    m_design.insert(widget, design);
+    return widget;
+}
+
+FrmJpgResize::FrmJpgResize(const QString &appFolder, const QString &openFile, QWidget *parent) : QMainWindow(parent)
 {
     showOk = [this](const QString &text) { showOkMessage(this, text); };
     askYesNoBox = [this](const QString &text) { return askYesNoQuestion(this, text); };
-    openInBrowser = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+    openInBrowser = [this](const QUrl &url) {
+        openWithDesktop(url.toLocalFile());
+        return true;
+    };
     m_state.appFolder = appFolder;
     buildControls();
     wireSignals();
-    startUp();
+    startUp(openFile);
 }
 
 void FrmJpgResize::buildControls()
 {
     setObjectName(QStringLiteral("FrmJpgResize"));
     setWindowTitle(QStringLiteral("Tovalin"));
-    setWindowIcon(makeIcon());
+    setWindowIcon(tovalinIcon());
     setFont(QFont(QStringLiteral("IPAGothic"), 9));
-    resize(6555 / kTwipsPerPixel, 7335 / kTwipsPerPixel);
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+    // The designed size is the smallest; growing gives the viewer and the
+    // folder list more room (see layOut).
+    setMinimumSize(kDesignSize);
+    resize(kDesignSize);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
-    Frame3 = place(new QGroupBox(QStringLiteral("画像のサイズ"), this), "Frame3", 120, 0, 3015, 1815);
+    Frame3 = place(new QGroupBox(QStringLiteral("画像のサイズ"), client), "Frame3", 120, 0, 3015, 1815);
     vsElastic1 = place(new QWidget(Frame3), "vsElastic1", 120, 240, 2775, 1455);
     Opt_pixcel = place(new QRadioButton(QStringLiteral("ピクセルで指定"), vsElastic1), "Opt_pixcel", 90, 90, 2055, 270);
     Opt_pixcel->setChecked(true);
@@ -104,7 +116,7 @@ void FrmJpgResize::buildControls()
     Texttate->setEnabled(false);
     HScroll1->setEnabled(false);
 
-    Frame4 = place(new QGroupBox(QStringLiteral("ファイル容量"), this), "Frame4", 120, 1920, 3015, 1815);
+    Frame4 = place(new QGroupBox(QStringLiteral("ファイル容量"), client), "Frame4", 120, 1920, 3015, 1815);
     vsElastic2 = place(new QWidget(Frame4), "vsElastic2", 120, 240, 2535, 1455);
     OpRfakuta = place(new QRadioButton(QStringLiteral("Qファクタで指定（2-255）"), vsElastic2), "OpRfakuta", 90, 90, 2355, 270);
     TextQfakuta = place(new QLineEdit(QStringLiteral("30"), vsElastic2), "TextQfakuta", 570, 420, 660, 270);
@@ -117,12 +129,12 @@ void FrmJpgResize::buildControls()
     m_modeGroup->addButton(Opyouryou);
     Opyouryou->setChecked(true);
 
-    Frame1 = place(new QGroupBox(QStringLiteral("変換後格納先フォルダ"), this), "Frame1", 3240, 0, 3255, 3735);
+    Frame1 = place(new QGroupBox(QStringLiteral("変換後格納先フォルダ"), client), "Frame1", 3240, 0, 3255, 3735);
     Drive1 = place(new DriveSelector(Frame1), "Drive1", 120, 240, 3015, 300);
     Dir1 = place(new FolderList(Frame1), "Dir1", 120, 600, 3015, 2610);
     Text1 = place(new QLineEdit(QStringLiteral("出力ファイル名.jpg"), Frame1), "Text1", 120, 3360, 3015, 270);
 
-    vsElastic4 = place(new QWidget(this), "vsElastic4", 0, 3840, 6495, 3495);
+    vsElastic4 = place(new QWidget(client), "vsElastic4", 0, 3840, 6495, 3495);
     vsElastic4->setAccessibleName(QStringLiteral("青いところに画像をドロップして下さい。"));
     LEAD1 = place(new ImageViewer(vsElastic4), "LEAD1", 90, 90, 3120, 2880);
     Label7 = place(new QLabel(QStringLiteral("黄色のところに画像をドロップして下さい。"), vsElastic4), "Label7", 3270, 90, 3135, 360);
@@ -132,10 +144,13 @@ void FrmJpgResize::buildControls()
     vsE_Run = place(new QPushButton(QStringLiteral("リサイズ実行"), vsElastic4), "vsE_Run", 4860, 1350, 1545, 1200);
     vs_crip = place(new QPushButton(QStringLiteral("貼り付け"), vsElastic4), "vs_crip", 3270, 2610, 1530, 360);
     vsE_END = place(new QPushButton(QStringLiteral("終了"), vsElastic4), "vsE_END", 4860, 2610, 1545, 360);
-    Labelgenzaiti = place(new QLabel(vsElastic4), "Labelgenzaiti", 90, 3030, 6315, 375);
+    Labelgenzaiti = place(new InfoLabel(vsElastic4), "Labelgenzaiti", 90, 3030, 6315, 375);
 
-    for (QLabel *label : {Label7, Label_result, Label_Q, Labelgenzaiti})
+    for (QLabel *label : {Label7, Label_result, Label_Q})
         label->setWordWrap(true); // long Japanese captions take a second line
+    // Return or Enter on a focused button presses it, as Space does.
+    for (QPushButton *button : {vsE_brouza, vsE_Run, vs_crip, vsE_END})
+        button->setAutoDefault(true);
     TextYoko->setAccessibleName(QStringLiteral("横"));
     Texttate->setAccessibleName(QStringLiteral("縦"));
     Textritu->setAccessibleName(QStringLiteral("%"));
@@ -154,6 +169,7 @@ void FrmJpgResize::buildControls()
                                     Textritu, Text1, vs_crip};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    vsE_Run->setFocus(); // the first control of the tab order that takes the focus
 
     // The process's current volume and folder, before any handler is wired,
     // so the title stays "Tovalin" until the folder first changes.
@@ -177,9 +193,11 @@ void FrmJpgResize::wireSignals()
     connect(vsE_Run, &QPushButton::clicked, this, &FrmJpgResize::onResize);
     connect(vsE_brouza, &QPushButton::clicked, this, &FrmJpgResize::onPreview);
     connect(vsE_END, &QPushButton::clicked, this, &FrmJpgResize::close);
+    // Ctrl+V pastes as 「貼り付け」 does; a focused text field takes it first.
+    connect(new QShortcut(QKeySequence::Paste, this), &QShortcut::activated, this, &FrmJpgResize::onPaste);
 }
 
-void FrmJpgResize::startUp()
+void FrmJpgResize::startUp(const QString &openFile)
 {
     // At "/" the folder becomes empty, so joined names keep a single separator.
     if (m_state.appFolder.endsWith(QLatin1Char('/')))
@@ -187,17 +205,22 @@ void FrmJpgResize::startUp()
     m_state.settingsPath = m_state.appFolder + QLatin1Char('/') + kSettingsFileName;
     LEAD1->setDropOptions(true);
     vsE_brouza->setEnabled(false);
-    onPaste();
+    if (openFile.isEmpty())
+        onPaste();
+    else
+        LEAD1->loadFile(QFileInfo(openFile).absoluteFilePath());
     restoreSettings();
 }
 
 // Gives up quietly at the first failure; what was applied before it stays.
 void FrmJpgResize::restoreSettings()
 {
+    // Only a regular file, and only as much as a settings file can hold: a
+    // pipe would wait forever, a device never end.
     QFile file(m_state.settingsPath);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxSettingsBytes)
+    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly))
         return;
-    const std::optional<SavedSettings> saved = parseSettings(file.readAll());
+    const std::optional<SavedSettings> saved = parseSettings(file.read(kMaxSettingsBytes + 1));
     file.close();
     if (!saved)
         return;
@@ -207,25 +230,91 @@ void FrmJpgResize::restoreSettings()
     Textyouryou->setText(saved->targetSize);
 }
 
+// A message box shown from inside the close event is dismissed at once, so
+// the window first refuses the close, shuts down with its messages shown,
+// and then closes for good. The close is never refused in the end.
 void FrmJpgResize::closeEvent(QCloseEvent *event)
 {
-    if (!m_shutDown) {
-        m_shutDown = true;
-        // A run under way stops between encodings, before it writes anything.
-        if (isRunning()) {
-            m_control->cancel = true;
-            m_job.waitForFinished();
-            onJobFinished();
-        }
-        LEAD1->setDropOptions(false);
-        const SaveError saved = writeFileReplacing(
-            m_state.settingsPath, formatSettings({Dir1->path(), Textyouryou->text()}));
+    if (m_shutDown) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    QTimer::singleShot(0, this, [this] {
+        shutDown();
+        close();
+    });
+}
+
+void FrmJpgResize::shutDown()
+{
+    m_shutDown = true;
+    // A run under way stops between encodings, before it writes anything.
+    if (isRunning()) {
+        m_control->cancel = true;
+        m_job.waitForFinished();
+        onJobFinished();
+    }
+    LEAD1->setDropOptions(false);
+    // A folder with a double quote cannot be written in the settings line:
+    // keep the file as it was rather than have the next start misread it.
+    if (!Dir1->path().contains(QLatin1Char('"'))) {
+        const SaveError saved = writeFileReplacing(m_state.settingsPath, formatSettings({Dir1->path(), Textyouryou->text()}));
         if (saved != SaveError::None)
             showMessage(text::kSettingsSaveFailed.arg(m_state.settingsPath, text::saveProblem(saved)));
-        if (!m_state.previewPath.isEmpty())
-            QFile::remove(m_state.previewPath); // a page already gone is fine
     }
-    event->accept();
+    if (!m_state.previewPath.isEmpty())
+        QFile::remove(m_state.previewPath); // a page already gone is fine
+}
+
+void FrmJpgResize::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    layOut();
+}
+
+// Extra width goes to the folder frame and the viewer; extra height half to
+// the folder list and half to the viewer. Everything else keeps its place
+// relative to them.
+void FrmJpgResize::layOut()
+{
+    const QSize client = centralWidget()->size();
+    const int dx = std::max(0, client.width() - kDesignSize.width());
+    const int dy = std::max(0, client.height() - kDesignSize.height());
+    const int dyTop = dy / 2, dyBottom = dy - dyTop;
+    auto set = [this](QWidget *w, int moveX, int moveY, int growX, int growY) {
+        const QRect d = m_design.value(w);
+        w->setGeometry(d.x() + moveX, d.y() + moveY, d.width() + growX, d.height() + growY);
+    };
+    set(Frame1, 0, 0, dx, dyTop);
+    set(Drive1, 0, 0, dx, 0);
+    set(Dir1, 0, 0, dx, dyTop);
+    set(Text1, 0, dyTop, dx, 0);
+    set(vsElastic4, 0, dyTop, dx, dyBottom);
+    set(LEAD1, 0, 0, dx, dyBottom);
+    for (QWidget *w : std::initializer_list<QWidget *>{Label7, Label_result, Label_Q, vsE_brouza, vsE_Run, vs_crip, vsE_END})
+        set(w, dx, 0, 0, 0);
+    set(Labelgenzaiti, 0, dyBottom, dx, 0);
+}
+
+void FrmJpgResize::openWithDesktop(const QString &path)
+{
+    auto *process = new QProcess(this);
+    auto failed = [this, process, path] {
+        showMessage(text::kBrowserFailed.arg(path));
+        process->deleteLater();
+    };
+    connect(process, &QProcess::errorOccurred, this, [failed](QProcess::ProcessError e) {
+        if (e == QProcess::FailedToStart)
+            failed();
+    });
+    connect(process, &QProcess::finished, this, [process, failed](int code, QProcess::ExitStatus status) {
+        if (code != 0 || status != QProcess::NormalExit)
+            failed();
+        else
+            process->deleteLater();
+    });
+    process->start(QStringLiteral("xdg-open"), {path});
 }
 
 void FrmJpgResize::onFileDropped(const QString &path)

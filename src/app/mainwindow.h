@@ -1,6 +1,7 @@
 #pragma once
 #include "app/folderpicker.h"
 #include "app/imageviewer.h"
+#include "app/infolabel.h"
 #include "common/formstate.h"
 #include "imaging/image.h"
 #include "resize/resizejob.h"
@@ -9,8 +10,9 @@
 #include <QTimer>
 #include <memory>
 
+#include <QHash>
+#include <QMainWindow>
 #include <QMap>
-#include <QWidget>
 #include <functional>
 
 class QButtonGroup;
@@ -25,10 +27,12 @@ class QUrl;
 namespace tovalin {
 
 // The one window: every control, the form state, and the handlers.
-class FrmJpgResize : public QWidget {
+class FrmJpgResize : public QMainWindow {
     Q_OBJECT
 public:
-    explicit FrmJpgResize(const QString &appFolder, QWidget *parent = nullptr);
+    // `openFile`: a picture named on the command line ("Open with"), taken
+    // as if it had been dropped instead of the start-up paste.
+    explicit FrmJpgResize(const QString &appFolder, const QString &openFile = {}, QWidget *parent = nullptr);
     ~FrmJpgResize() override;
 
     const FormState &state() const { return m_state; }
@@ -38,17 +42,26 @@ public:
     std::function<void(const QString &)> showOk;
     std::function<bool(const QString &)> askYesNoBox;
     std::function<bool(const QUrl &)> openInBrowser;
+    // Opens a file with the desktop's program for it (xdg-open); says so
+    // when that fails.
+    void openWithDesktop(const QString &path);
 
     bool isRunning() const { return m_control != nullptr; }
+    bool isShutDown() const { return m_shutDown; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void buildControls();
     void wireSignals();
-    void startUp();
+    void startUp(const QString &openFile);
     void restoreSettings();
+    void shutDown();
+    void layOut();
+    template <typename W>
+    W *place(W *widget, const char *name, int left, int top, int width, int height);
 
     void onFileDropped(const QString &path);
     void onImageChanged();
@@ -77,12 +90,14 @@ private:
     QString m_resultBeforeRun;
     QTimer m_progress;
     int m_busy = 0; // busy pointers shown and not yet restored
+    QHash<QWidget *, QRect> m_design; // each control's place at the designed size
 
     QGroupBox *Frame3, *Frame4, *Frame1;
     QWidget *vsElastic1, *vsElastic2, *vsElastic4;
     QRadioButton *Opt_pixcel, *OpRfakuta, *Opyouryou;
     QButtonGroup *m_modeGroup;
-    QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label7, *Label_result, *Label_Q, *Labelgenzaiti;
+    QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label7, *Label_result, *Label_Q;
+    InfoLabel *Labelgenzaiti;
     QLineEdit *TextYoko, *Texttate, *Textritu, *TextQfakuta, *Textyouryou, *Text1;
     QScrollBar *HScroll1;
     DriveSelector *Drive1;

@@ -9,16 +9,15 @@ QByteArray formatSettings(const SavedSettings &s)
 
 namespace {
 
-// One field from `pos`: blanks skipped; a quoted field runs to its closing
-// quote, an unquoted one to a comma or the line end.
+// One field from `pos`: blanks (spaces, tabs) skipped; a quoted field runs
+// to its closing quote, an unquoted one to a comma or the line end, so a
+// field that starts at the line end is empty.
 std::optional<QByteArray> readField(const QByteArray &line, qsizetype &pos)
 {
-    while (pos < line.size() && line[pos] == ' ')
+    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t'))
         ++pos;
-    if (pos >= line.size())
-        return std::nullopt;
     QByteArray field;
-    if (line[pos] == '"') {
+    if (pos < line.size() && line[pos] == '"') {
         const qsizetype close = line.indexOf('"', pos + 1);
         if (close < 0)
             return std::nullopt;
@@ -49,8 +48,8 @@ std::optional<SavedSettings> parseSettings(const QByteArray &bytes)
         line.chop(1);
     qsizetype pos = 0;
     const std::optional<QByteArray> folder = readField(line, pos);
-    if (!folder)
-        return std::nullopt;
+    if (!folder || folder->isEmpty() || !line.left(pos).endsWith(','))
+        return std::nullopt; // the second field begins after a comma
     const std::optional<QByteArray> size = readField(line, pos);
     if (!size)
         return std::nullopt;

@@ -109,6 +109,9 @@ private slots:
         QTest::newRow("blanks before a field") << QByteArray("  \"/a\",  \"7\"\r\n") << true << "/a" << "7";
         QTest::newRow("unquoted fields") << QByteArray("/a,12\n") << true << "/a" << "12";
         QTest::newRow("Japanese folder") << QStringLiteral("\"/写真\",\"40\"\r\n").toUtf8() << true << "/写真" << "40";
+        QTest::newRow("tabs before a field") << QByteArray("\t\"/a\",\t\"7\"\r\n") << true << "/a" << "7";
+        QTest::newRow("empty second field at the line end") << QByteArray("\"/a\",\r\n") << true << "/a" << "";
+        QTest::newRow("empty second field at the file end") << QByteArray("\"/a\",") << true << "/a" << "";
         QTest::newRow("one field") << QByteArray("\"/photos/out\"\r\n") << false << "" << "";
         QTest::newRow("empty") << QByteArray() << false << "" << "";
         QTest::newRow("binary") << QByteArray("\"/a\",\"4\0\"\r\n", 12) << false << "" << "";

@@ -1,10 +1,17 @@
+#include "app/application.h"
 #include "app/folderpicker.h"
+#include "app/infolabel.h"
+#include "app/messagebox.h"
 #include "app/imageviewer.h"
 #include "app/mainwindow.h"
 #include "imaging/jpeg.h"
 #include "../testphoto.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTimer>
 #include <QClipboard>
 #include <QDropEvent>
 #include <QFile>
@@ -19,6 +26,7 @@
 #include <QUrl>
 #include <QRegularExpression>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace tovalin;
 
@@ -71,6 +79,13 @@ class TestMainWindow : public QObject {
         QDropEvent dropEvent(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(viewer, &dropEvent);
         waitIdle();
+    }
+
+    // Closing shuts down on the next turn of the event loop, then closes.
+    void closeWindow()
+    {
+        m_window->close();
+        QTRY_VERIFY(!m_window->isVisible() && m_window->isShutDown());
     }
 
     void click(const char *name)
@@ -283,7 +298,7 @@ private slots:
         QVERIFY(m_window->isRunning());
         QVERIFY(!child<QPushButton>("vsE_Run")->isEnabled());
         QVERIFY(label("Label_result").startsWith(QStringLiteral("変換中")));
-        QVERIFY(m_window->close());
+        closeWindow();
         QVERIFY(!m_window->isRunning());
         QCOMPARE(QDir(m_out).entryList(QDir::Files | QDir::Hidden), QStringList{});
         QVERIFY(QFile::exists(m_app + "/kakunousaku_file.txt"));
@@ -308,7 +323,7 @@ private slots:
         QCOMPARE(lines[3], "<H2>" + (m_out + "/cat.jpg").toUtf8() + "</H2><HR>\r");
         f.close();
         // Closing removes the page.
-        m_window->close();
+        closeWindow();
         QVERIFY(!QFile::exists(page));
     }
 
@@ -317,6 +332,7 @@ private slots:
         setFolder(m_out);
         child<QLineEdit>("Textyouryou")->setText("12.5");
         click("vsE_END");
+        QTRY_VERIFY(m_window->isShutDown());
         QFile f(m_app + "/kakunousaku_file.txt");
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), "\"" + m_out.toUtf8() + "\",\"12.5\"\r\n");
@@ -328,33 +344,218 @@ private slots:
         QCOMPARE(m_window->windowTitle(), QStringLiteral("Tovalin(格納先：%1)").arg(m_out));
     }
 
+    // Anything but a readable settings file of ours is ignored quietly,
+    // including a pipe (which would wait forever) and a link to a device.
     void settingsRestoreFailures_data()
     {
+        QTest::addColumn<QString>("kind");
         QTest::addColumn<QByteArray>("content");
-        QTest::newRow("missing folder") << QByteArray("\"/no/such/folder\",\"99\"\r\n");
-        QTest::newRow("one field") << QByteArray("\"/tmp\"\r\n");
-        QTest::newRow("binary") << QByteArray("\x00\x01\x02\xff", 4);
-        QTest::newRow("huge") << QByteArray(1 << 20, '"');
+        QTest::newRow("missing folder") << "file" << QByteArray("\"/no/such/folder\",\"99\"\r\n");
+        QTest::newRow("one field") << "file" << QByteArray("\"/tmp\"\r\n");
+        QTest::newRow("binary") << "file" << QByteArray("\x00\x01\x02\xff", 4);
+        QTest::newRow("huge") << "file" << QByteArray(1 << 20, '"');
+        QTest::newRow("named pipe") << "fifo" << QByteArray();
+        QTest::newRow("link to /dev/zero") << "zero" << QByteArray();
     }
     void settingsRestoreFailures()
     {
+        QFETCH(QString, kind);
         QFETCH(QByteArray, content);
-        QFile f(m_app + "/kakunousaku_file.txt");
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(content);
-        f.close();
+        const QString path = m_app + "/kakunousaku_file.txt";
+        if (kind == "fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else if (kind == "zero") {
+            QVERIFY(QFile::link("/dev/zero", path));
+        } else {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        }
         open();
         QCOMPARE(text("Textyouryou"), QStringLiteral("40"));
         QCOMPARE(child<FolderList>("Dir1")->path(), QDir::currentPath());
         QVERIFY(m_messages.isEmpty());
     }
 
-    void unwritableSettingsStillClose()
+    // The message about a settings file that cannot be written is really
+    // shown, in a box, before the window goes.
+    void unwritableSettingsAreReported()
     {
-        QDir(m_app).mkdir("kakunousaku_file.txt"); // a folder where the file should go
-        QVERIFY(m_window->close());
-        QCOMPARE(m_messages.size(), 1);
-        QVERIFY(m_messages[0].contains("kakunousaku_file.txt"));
+        QDir(m_app).mkdir("kakunousaku_file.txt"); // a folder where the file should go, for root too
+        m_window->showOk = [this](const QString &t) { showOkMessage(m_window.get(), t); };
+        QString shown;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [&shown] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                shown = box->text();
+                box->buttons().first()->click();
+            }
+        });
+        answer.start(20);
+        click("vsE_END");
+        QTRY_VERIFY(m_window->isShutDown());
+        QCOMPARE(shown, QStringLiteral("設定ファイル「%1/kakunousaku_file.txt」を保存できませんでした。\n同じ名前のフォルダがあります。").arg(m_app));
+    }
+
+    // A folder whose name holds a double quote cannot be written in the
+    // settings line: the file keeps what it had.
+    void quotedFolderKeepsTheSettings()
+    {
+        const QByteArray before = "\"" + m_out.toUtf8() + "\",\"40\"\r\n";
+        QFile f(m_app + "/kakunousaku_file.txt");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(before);
+        f.close();
+        QVERIFY(QDir(m_out).mkdir("say \"cheese\""));
+        setFolder(m_out + "/say \"cheese\"");
+        closeWindow();
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+    }
+
+    void outputNameProblems_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("empty name") << "" << "" << QStringLiteral("出力ファイル名を入力して下さい。");
+        QTest::newRow("a folder's name") << "" << "sub" << QStringLiteral("「%1/sub」はフォルダです。別の出力ファイル名を入力して下さい。");
+        QTest::newRow("a folder at the root") << "/" << "tmp" << QStringLiteral("「/tmp」はフォルダです。別の出力ファイル名を入力して下さい。");
+    }
+    void outputNameProblems()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, name);
+        QFETCH(QString, message);
+        QDir(m_out).mkdir("sub");
+        drop(m_in + "/cat.png");
+        setFolder(folder.isEmpty() ? m_out : folder);
+        child<QLineEdit>("Text1")->setText(name);
+        click("vsE_Run");
+        QCOMPARE(m_messages, QStringList{message.contains("%1") ? message.arg(m_out) : message});
+        QVERIFY(m_questions.isEmpty());
+        QVERIFY(QFileInfo(m_out + "/sub").isDir());
+    }
+
+    // "Open with": a file named on the command line arrives as a drop.
+    void openWith()
+    {
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(m_in); // a relative name, as a file manager may pass it
+        m_window = std::make_unique<FrmJpgResize>(m_app, QStringLiteral("cat.png"));
+        QDir::setCurrent(before);
+        waitIdle();
+        QCOMPARE(text("Text1"), QStringLiteral("cat.jpg"));
+        QVERIFY(label("Labelgenzaiti").startsWith(m_in + "/cat.png "));
+        QCOMPARE(text("TextYoko"), QStringLiteral("640"));
+    }
+
+    void keyboard()
+    {
+        QCOMPARE(m_window->focusWidget(), child<QPushButton>("vsE_Run"));
+        // Return on a focused button presses it.
+        QTest::keyClick(child<QPushButton>("vsE_Run"), Qt::Key_Return);
+        waitIdle();
+        QCOMPARE(m_messages, QStringList{QStringLiteral("画像がドロップされていません。画像をドロップして表示させて下さい。")});
+        // Ctrl+V pastes the picture when no text field has the focus...
+        QApplication::clipboard()->setImage(photo(300, 200));
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        child<QPushButton>("vsE_Run")->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier);
+        waitIdle();
+        QCOMPARE(text("TextYoko"), QStringLiteral("300"));
+        // ...and text into a field that has it.
+        QApplication::clipboard()->setText("123");
+        auto *field = child<QLineEdit>("Textyouryou");
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(field->text(), QStringLiteral("123"));
+        QCOMPARE(text("TextYoko"), QStringLiteral("300"));
+    }
+
+    // Qt's own texts (context menus) are Japanese whatever the system's language.
+    void qtSpeaksJapanese()
+    {
+        QLocale::setDefault(QLocale::c());
+        setUpApplication(*qApp);
+        std::unique_ptr<QMenu> menu(child<QLineEdit>("Text1")->createStandardContextMenu());
+        QStringList texts;
+        for (QAction *a : menu->actions())
+            texts << a->text();
+        QVERIFY2(texts.join(' ').contains(QStringLiteral("元に戻す")), qPrintable(texts.join(' ')));
+    }
+
+    void screenReaders()
+    {
+        QAccessibleInterface *frame = QAccessible::queryAccessibleInterface(m_window.get());
+        QVERIFY(frame);
+        QCOMPARE(frame->role(), QAccessible::Window);
+        QCOMPARE(frame->text(QAccessible::Name), QStringLiteral("Tovalin"));
+    }
+
+    // Growing the window gives the viewer and the folder list the room; the
+    // rest keeps its place beside them. The designed size is the smallest.
+    void growing()
+    {
+        QCOMPARE(m_window->minimumSize(), QSize(437, 489));
+        auto *viewer = child<ImageViewer>("LEAD1");
+        auto *folders = child<FolderList>("Dir1");
+        auto *run = child<QPushButton>("vsE_Run");
+        const QSize viewerBefore = viewer->size(), foldersBefore = folders->size();
+        const int gapBefore = run->x() - viewer->geometry().right();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        m_window->resize(837, 689);
+        QTRY_COMPARE(viewer->size(), viewerBefore + QSize(400, 100));
+        QCOMPARE(folders->size(), foldersBefore + QSize(400, 100));
+        QCOMPARE(run->x() - viewer->geometry().right(), gapBefore);
+        const QRect info = child<QLabel>("Labelgenzaiti")->geometry();
+        QVERIFY(info.top() > viewer->geometry().bottom());
+        QVERIFY(run->mapTo(m_window.get(), QPoint(run->width(), 0)).x() <= m_window->width());
+    }
+
+    // A long information line is elided in the middle on screen; its text,
+    // tooltip and what screen readers read stay whole.
+    void longInformationLine()
+    {
+        const QString deep = m_in + "/" + QString(20, 'd') + "/" + QString(20, 'e') + "/" + QString(20, 'f');
+        QVERIFY(QDir().mkpath(deep));
+        QVERIFY(QFile::copy(m_in + "/cat.png", deep + "/cat.png"));
+        drop(deep + "/cat.png");
+        auto *line = child<InfoLabel>("Labelgenzaiti");
+        QVERIFY(line->text().endsWith("Byte)"));
+        QVERIFY(line->text().startsWith(deep));
+        QVERIFY(line->isElided());
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(line);
+        QCOMPARE(a->text(QAccessible::Name), line->text());
+        drop(m_in + "/cat.png");
+        QVERIFY(!line->isElided());
+    }
+
+    // When the desktop cannot open the page, the user is told where it is.
+    void browserFailureIsReported()
+    {
+        QTemporaryDir bin;
+        QFile fake(bin.filePath("xdg-open"));
+        QVERIFY(fake.open(QIODevice::WriteOnly));
+        fake.write("#!/bin/sh\nexit 3\n");
+        fake.close();
+        fake.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()) + ":" + path);
+        m_window->openInBrowser = [this](const QUrl &u) {
+            m_window->openWithDesktop(u.toLocalFile());
+            return true;
+        };
+        drop(m_in + "/cat.png");
+        setFolder(m_out);
+        child<QRadioButton>("OpRfakuta")->setChecked(true);
+        click("vsE_Run");
+        click("vsE_brouza");
+        QTRY_COMPARE(m_messages, QStringList{QStringLiteral("ブラウザを開けませんでした。次のページを開いて下さい。\n%1/Tovalin_w.htm").arg(m_out)});
+        qputenv("PATH", path);
     }
 };
 
