@@ -26,7 +26,10 @@ SaveError writeFileReplacing(const QString &path, const QByteArray &bytes)
     // Keep the rename atomic even where the folder is not writable for a
     // temporary file: then fail rather than write the target in place.
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered: Qt's buffered writes lose the error of a flush that the
+    // disk cuts short (a full disk), and the rename would then put a
+    // truncated file in place of the old one.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         if (target.exists() && !target.isWritable())
             return SaveError::FileReadOnly;
         if (::access(QFile::encodeName(target.absolutePath()).constData(), W_OK) != 0)

@@ -1,6 +1,7 @@
 #include "preview/previewpage.h"
 
 #include <QStringList>
+#include <QUrl>
 
 namespace tovalin {
 
@@ -12,13 +13,16 @@ QString previewPagePath(const QString &folder)
 QByteArray previewPageBytes(const QString &outputPath)
 {
     const QString p = outputPath.toHtmlEscaped();
+    // The picture's address is a file URL, so #, ? and % in a name stay
+    // part of the name; the heading shows the path as the user knows it.
+    const QString src = QString::fromLatin1(QUrl::fromLocalFile(outputPath).toEncoded()).toHtmlEscaped();
     const QString w = kPublisherAddress;
     const QStringList lines{
         QStringLiteral("<HTML>"),
         QStringLiteral("<HEAD><TITLE>Tovalin</TITLE></HEAD>"),
         QStringLiteral("<BODY>"),
         QStringLiteral("<H2>") + p + QStringLiteral("</H2><HR>"),
-        QStringLiteral("<img src=\"") + p + QStringLiteral("\"ALIGN=LEFT ><BR>"),
+        QStringLiteral("<img src=\"") + src + QStringLiteral("\"ALIGN=LEFT ><BR>"),
         QStringLiteral("Tovalinは、バイキュービック法で補間処理を行っています。<BR>画像を拡大した場合にはっきりと違いがわかります。<BR CLEAR=ALL><HR><BR>"),
         QStringLiteral("最新バージョンは<A HREF=\"") + w + QStringLiteral("\">") + w + QStringLiteral("</A>で掲載しています。"),
         QStringLiteral("</BODY></HTML>"),

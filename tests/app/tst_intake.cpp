@@ -71,21 +71,27 @@ private slots:
     void previewBytes_data()
     {
         QTest::addColumn<QString>("outputPath");
-        QTest::addColumn<QString>("p");
-        QTest::newRow("plain") << "/photos/out/cat.jpg" << "/photos/out/cat.jpg";
-        QTest::newRow("root keeps the doubled separator") << "//cat.jpg" << "//cat.jpg";
-        QTest::newRow("markup escaped") << "/a/<b>&\"x\".jpg" << "/a/&lt;b&gt;&amp;&quot;x&quot;.jpg";
+        QTest::addColumn<QString>("p");   // the heading: the path as the user sees it
+        QTest::addColumn<QString>("src"); // the picture's address: a file URL
+        QTest::newRow("plain") << "/photos/out/cat.jpg" << "/photos/out/cat.jpg" << "file:///photos/out/cat.jpg";
+        QTest::newRow("root") << "/cat.jpg" << "/cat.jpg" << "file:///cat.jpg";
+        QTest::newRow("markup escaped") << "/a/<b>&\"x\".jpg" << "/a/&lt;b&gt;&amp;&quot;x&quot;.jpg"
+                                        << "file:///a/%3Cb%3E&amp;%22x%22.jpg";
+        QTest::newRow("hash, question mark, percent") << "/a/#1?%41.jpg" << "/a/#1?%41.jpg" << "file:///a/%231%3F%2541.jpg";
+        QTest::newRow("space and Japanese") << QStringLiteral("/写真/猫 1.jpg") << QStringLiteral("/写真/猫 1.jpg")
+                                            << "file:///%E5%86%99%E7%9C%9F/%E7%8C%AB%201.jpg";
     }
     void previewBytes()
     {
         QFETCH(QString, outputPath);
         QFETCH(QString, p);
+        QFETCH(QString, src);
         const QByteArray expected =
             "<HTML>\r\n"
             "<HEAD><TITLE>Tovalin</TITLE></HEAD>\r\n"
             "<BODY>\r\n"
             "<H2>" + p.toUtf8() + "</H2><HR>\r\n"
-            "<img src=\"" + p.toUtf8() + "\"ALIGN=LEFT ><BR>\r\n"
+            "<img src=\"" + src.toUtf8() + "\"ALIGN=LEFT ><BR>\r\n"
             + QStringLiteral("Tovalinは、バイキュービック法で補間処理を行っています。<BR>画像を拡大した場合にはっきりと違いがわかります。<BR CLEAR=ALL><HR><BR>").toUtf8() + "\r\n"
             + QStringLiteral("最新バージョンは<A HREF=\"").toUtf8() + kPublisherAddress.toUtf8() + "\">"
             + kPublisherAddress.toUtf8() + QStringLiteral("</A>で掲載しています。").toUtf8() + "\r\n"
