@@ -8,7 +8,11 @@ namespace tovalin {
 
 std::int64_t maxPixels()
 {
+#ifdef TOVALIN_MAX_PIXELS
+    constexpr std::int64_t kHardCap = TOVALIN_MAX_PIXELS;
+#else
     constexpr std::int64_t kHardCap = std::int64_t(16384) * 16384;
+#endif
     constexpr std::int64_t kBytesPerPixelHeld = 3 * 4;
     const std::int64_t physical = std::int64_t(sysconf(_SC_PHYS_PAGES)) * sysconf(_SC_PAGE_SIZE);
     return std::min(kHardCap, physical / 4 / kBytesPerPixelHeld);

@@ -108,7 +108,10 @@ bool bmpIsComplete(const QByteArray &bytes)
         return true; // embedded JPEG or PNG: their own decoders check
     const std::int64_t rowBytes = (width * bits + 31) / 32 * 4;
     const std::int64_t rows = height < 0 ? -height : height;
-    return rowBytes >= 0 && std::int64_t(offset) + rowBytes * rows <= std::int64_t(size);
+    if (rowBytes <= 0)
+        return true; // no rows to miss: Qt's reader refuses such a header
+    // offset + rowBytes * rows <= size, without overflowing for any header
+    return offset <= size && rows <= (std::int64_t(size) - offset) / rowBytes;
 }
 
 // Walks the blocks up to the end of the first picture's data.

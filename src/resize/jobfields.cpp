@@ -5,6 +5,7 @@
 #include "imaging/jpeg.h"
 #include "resize/sizesearch.h"
 
+#include <cmath>
 #include <limits>
 #include <optional>
 
@@ -23,7 +24,7 @@ bool hasFullWidthDigits(const QString &text)
 std::optional<int> readSide(const QString &text)
 {
     const std::optional<double> v = readNumber(text);
-    if (!v || *v != static_cast<double>(static_cast<long long>(*v)) || *v < 1 || *v > kMaxSide)
+    if (!v || !(*v >= 1 && *v <= kMaxSide) || *v != std::floor(*v))
         return std::nullopt;
     return static_cast<int>(*v);
 }

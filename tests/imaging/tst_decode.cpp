@@ -277,6 +277,10 @@ private slots:
         QTest::newRow("TIFF cut in half") << "cut.tif" << tiff.left(tiff.size() / 2) << Error::Damaged;
         QTest::newRow("WebP cut in half") << "cut.webp" << webp.left(webp.size() / 2) << Error::Damaged;
         QTest::newRow("random bytes") << "noise.bmp" << QByteArray(5000, '\x9c') << Error::UnknownFormat;
+        // Found by fuzzing: rows x row length beyond 64 bits.
+        QTest::newRow("BMP of 1.5 billion rows") << "rows.bmp"
+            << QByteArray::fromBase64("Qk1uBAEAAAAAOQAAAFzJzV/oAQBhIAAHHab///8AAAAAADgEAADEDgAAzy6NrVbUyU4QLRQQRjoOSjIfYEkgbtMugM8B39pegWw=")
+            << Error::Truncated;
     }
     void badFilesFail()
     {

@@ -1,0 +1,29 @@
+// The picture front door: any bytes -> decode -> small resize -> encode.
+// A picture that decodes must resize and encode; nothing may crash, read
+// out of bounds or allocate beyond the pixel budget.
+#include "imaging/decode.h"
+#include "imaging/image.h"
+#include "imaging/jpeg.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const tovalin::DecodeResult d =
+        tovalin::decodeImageData(QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size)));
+    if (d.error != tovalin::DecodeError::None) {
+        if (!d.image.isNull())
+            std::abort();
+        return 0;
+    }
+    if (d.image.isNull() || d.image.format() != QImage::Format_RGB888)
+        std::abort();
+    tovalin::ImageHolder h;
+    h.setImage(d.image);
+    if (h.resize(17, 11) != tovalin::ResizeOutcome::Done)
+        std::abort();
+    if (tovalin::encodeJpeg(h.image(), 128).error != tovalin::EncodeError::None)
+        std::abort();
+    return 0;
+}

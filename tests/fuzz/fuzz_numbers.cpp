@@ -1,0 +1,30 @@
+// The number readers behind every numeric field: whatever is typed, a run's
+// fields are either refused or within their ranges.
+#include "resize/jobfields.h"
+
+#include <QLocale>
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    static const bool once = [] {
+        QLocale::setDefault(QLocale(QLocale::German)); // a comma for the decimal separator
+        return true;
+    }();
+    (void)once;
+    if (size < 1)
+        return 0;
+    const QStringList texts = QString::fromUtf8(reinterpret_cast<const char *>(data) + 1, qsizetype(size) - 1).split(QLatin1Char('\n'));
+    const auto field = [&texts](int i) { return i < texts.size() ? texts[i] : QString(); };
+    const tovalin::JobMode mode = data[0] & 1 ? tovalin::JobMode::Factor : tovalin::JobMode::TargetSize;
+    const tovalin::JobFields f = tovalin::readJobFields({field(0), field(1), mode, field(2), field(3)});
+    if (f.problem != tovalin::FieldProblem::None)
+        return 0;
+    if (f.width < 1 || f.width > tovalin::kMaxSide || f.height < 1 || f.height > tovalin::kMaxSide)
+        std::abort();
+    if (mode == tovalin::JobMode::Factor ? (f.factor < 2 || f.factor > 255) : f.targetBytes < 1)
+        std::abort();
+    return 0;
+}
