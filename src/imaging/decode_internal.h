@@ -8,7 +8,8 @@
 // The format-specific decoders behind decodeImageData.
 namespace tovalin::detail {
 
-DecodeResult decodeJpeg(const std::uint8_t *data, std::size_t size);
+// `parts`: how many threads share the rows (the result is the same).
+DecodeResult decodeJpeg(const std::uint8_t *data, std::size_t size, int parts = 2);
 bool looksLikeHeif(const std::uint8_t *data, std::size_t size);
 DecodeResult decodeHeif(const std::uint8_t *data, std::size_t size);
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -73,84 +74,137 @@ void cmykRowToRgb(const std::uint8_t *cmyk, std::uint8_t *rgb, int width)
 
 } // namespace
 
-DecodeResult decodeJpeg(const std::uint8_t *data, std::size_t size)
+namespace {
+
+// What the picture is, from its header and the markers before its data.
+struct Header {
+    DecodeError error = DecodeError::None;
+    QSize size;
+    bool cmyk = false;
+    int orientation = 1;
+    QByteArray icc;
+};
+
+Header readHeader(const std::uint8_t *data, std::size_t size)
 {
     jpeg_decompress_struct cinfo{};
     ErrorManager err{};
-    DecodeResult result;
-    QImage image;
-    // Set after setjmp and freed after a longjmp: kept in memory.
-    std::uint8_t *volatile cmykRow = nullptr;
-    JOCTET *volatile icc = nullptr;
-    unsigned int iccSize = 0;
-
+    Header h;
     cinfo.err = jpeg_std_error(&err.pub);
     err.pub.error_exit = onError;
     err.pub.emit_message = onMessage;
     if (setjmp(err.jump)) {
         // Data that ran out before the error is a file cut short.
-        result = {{}, err.warning == DecodeError::Truncated ? DecodeError::Truncated : DecodeError::Damaged, result.size};
+        h.error = err.warning == DecodeError::Truncated ? DecodeError::Truncated : DecodeError::Damaged;
+    } else {
+        jpeg_create_decompress(&cinfo);
+        jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+        jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
+        jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
+        if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
+            h.error = DecodeError::Truncated;
+        } else {
+            h.size = QSize(int(cinfo.image_width), int(cinfo.image_height));
+            h.cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+            h.orientation = orientationOf(cinfo);
+            JOCTET *icc = nullptr;
+            unsigned int iccSize = 0;
+            if (!h.cmyk && jpeg_read_icc_profile(&cinfo, &icc, &iccSize)) {
+                h.icc = QByteArray(reinterpret_cast<const char *>(icc), int(iccSize));
+                std::free(icc);
+            }
+        }
+    }
+    jpeg_destroy_decompress(&cinfo);
+    return h;
+}
+
+// Decodes rows [first, end) into the picture; the part that reaches the
+// last row also reads to the end marker, where a file cut short shows.
+DecodeError decodeRows(const std::uint8_t *data, std::size_t size, bool cmyk, QImage &image, int first, int end)
+{
+    jpeg_decompress_struct cinfo{};
+    ErrorManager err{};
+    DecodeError result = DecodeError::None;
+    // Set after setjmp and freed after a longjmp: kept in memory.
+    std::uint8_t *volatile cmykRow = nullptr;
+
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = onError;
+    err.pub.emit_message = onMessage;
+    if (setjmp(err.jump)) {
+        result = err.warning == DecodeError::Truncated ? DecodeError::Truncated : DecodeError::Damaged;
         goto cleanup;
     }
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
-    jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
-    jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
-    if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
-        result.error = DecodeError::Truncated;
-        goto cleanup;
-    }
-    result.size = QSize(static_cast<int>(cinfo.image_width), static_cast<int>(cinfo.image_height));
-    if (!pixelsWithinBudget(cinfo.image_width, cinfo.image_height)) {
-        result.error = DecodeError::TooLarge;
-        goto cleanup;
-    }
-    {
-        const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
-        cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
-        image = QImage(result.size, QImage::Format_RGB888);
-        if (image.isNull()) {
-            result.error = DecodeError::OutOfMemory;
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    if (cmyk) {
+        cmykRow = static_cast<std::uint8_t *>(std::malloc(std::size_t(cinfo.output_width) * 4));
+        if (!cmykRow) {
+            result = DecodeError::OutOfMemory;
             goto cleanup;
         }
-        preferLargePages(image.bits(), std::size_t(image.sizeInBytes()));
-        // Saved markers go with the picture's memory at the end: read them first.
-        const int orientation = orientationOf(cinfo);
-        JOCTET *iccData = nullptr;
-        if (!cmyk && jpeg_read_icc_profile(&cinfo, &iccData, &iccSize))
-            icc = iccData;
-        jpeg_start_decompress(&cinfo);
-        if (cmyk) {
-            cmykRow = static_cast<std::uint8_t *>(std::malloc(std::size_t(cinfo.output_width) * 4));
-            if (!cmykRow) {
-                result.error = DecodeError::OutOfMemory;
-                goto cleanup;
-            }
-        }
-        while (cinfo.output_scanline < cinfo.output_height && err.warning == DecodeError::None) {
-            std::uint8_t *line = image.scanLine(static_cast<int>(cinfo.output_scanline));
-            JSAMPROW row = cmyk ? static_cast<std::uint8_t *>(cmykRow) : line;
-            jpeg_read_scanlines(&cinfo, &row, 1);
-            if (cmyk)
-                cmykRowToRgb(cmykRow, line, image.width());
-        }
-        if (err.warning == DecodeError::None)
-            jpeg_finish_decompress(&cinfo); // reads up to the end marker, not past it
-        if (err.warning != DecodeError::None) {
-            result.error = err.warning;
-            goto cleanup;
-        }
-        if (icc)
-            convertToSrgb(image, QColorSpace::fromIccProfile(QByteArray::fromRawData(reinterpret_cast<const char *>(icc), int(iccSize))));
-        result.image = applyOrientation(image, orientation);
-        if (result.image.isNull())
-            result.error = DecodeError::OutOfMemory;
     }
+    while (int(cinfo.output_scanline) < first && err.warning == DecodeError::None)
+        jpeg_skip_scanlines(&cinfo, JDIMENSION(first) - cinfo.output_scanline);
+    while (int(cinfo.output_scanline) < end && err.warning == DecodeError::None) {
+        std::uint8_t *line = image.scanLine(int(cinfo.output_scanline));
+        JSAMPROW row = cmyk ? static_cast<std::uint8_t *>(cmykRow) : line;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+        if (cmyk)
+            cmykRowToRgb(cmykRow, line, image.width());
+    }
+    if (err.warning == DecodeError::None && end == image.height())
+        jpeg_finish_decompress(&cinfo); // reads up to the end marker, not past it
+    result = err.warning;
 
 cleanup:
     jpeg_destroy_decompress(&cinfo);
     std::free(cmykRow);
-    std::free(icc);
+    return result;
+}
+
+} // namespace
+
+DecodeResult decodeJpeg(const std::uint8_t *data, std::size_t size, int parts)
+{
+    const Header h = readHeader(data, size);
+    DecodeResult result{{}, h.error, h.size};
+    if (h.error != DecodeError::None)
+        return result;
+    if (!pixelsWithinBudget(h.size.width(), h.size.height())) {
+        result.error = DecodeError::TooLarge;
+        return result;
+    }
+    QImage image(h.size, QImage::Format_RGB888);
+    if (image.isNull()) {
+        result.error = DecodeError::OutOfMemory;
+        return result;
+    }
+    preferLargePages(image.bits(), std::size_t(image.sizeInBytes()));
+    // The lower part decodes on the second core: it skips the upper rows
+    // (for a progressive file that costs nothing after its scans are read,
+    // for a baseline one only the Huffman decoding) and reads to the end
+    // marker, so it also sees any damage anywhere in the file.
+    const int split = parts > 1 && h.size.height() >= 256 ? h.size.height() / 2 / 16 * 16 : h.size.height();
+    DecodeError lower = DecodeError::None;
+    std::thread second;
+    if (split < h.size.height())
+        second = std::thread([&] { lower = decodeRows(data, size, h.cmyk, image, split, h.size.height()); });
+    const DecodeError upper = decodeRows(data, size, h.cmyk, image, 0, split);
+    if (second.joinable())
+        second.join();
+    result.error = lower == DecodeError::Truncated ? lower : upper != DecodeError::None ? upper : lower;
+    if (result.error != DecodeError::None)
+        return result;
+    if (!h.icc.isEmpty())
+        convertToSrgb(image, QColorSpace::fromIccProfile(h.icc));
+    result.image = applyOrientation(image, h.orientation);
+    if (result.image.isNull())
+        result.error = DecodeError::OutOfMemory;
     return result;
 }
 

@@ -1,5 +1,7 @@
 #include "imaging/decode.h"
+#include "imaging/decode_internal.h"
 #include "imaging/jpeg.h"
+#include "../testphoto.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -191,6 +193,36 @@ private slots:
         QCOMPARE(QColor(d.image.pixel(1, 1)), expected);
     }
 
+    // A large JPEG is decoded by two threads, each taking half the rows:
+    // the picture is the same as one thread's, row for row.
+    void twoPartsMatchOne_data()
+    {
+        QTest::addColumn<QByteArray>("jpeg");
+        const QImage photo = testPhoto(700, 1201);
+        QTest::newRow("baseline 4:2:0, odd height") << encodeJpeg(photo, 30).bytes;
+        QImageWriter progressive;
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        progressive.setDevice(&buffer);
+        progressive.setFormat("jpeg");
+        progressive.setProgressiveScanWrite(true);
+        progressive.write(testPhoto(640, 512));
+        QTest::newRow("progressive") << bytes;
+        QTest::newRow("grey") << encoded(testPhoto(300, 300).convertToFormat(QImage::Format_Grayscale8), "jpeg");
+    }
+    void twoPartsMatchOne()
+    {
+        QFETCH(QByteArray, jpeg);
+        const auto *p = reinterpret_cast<const std::uint8_t *>(jpeg.constData());
+        const DecodeResult one = detail::decodeJpeg(p, std::size_t(jpeg.size()), 1);
+        const DecodeResult two = detail::decodeJpeg(p, std::size_t(jpeg.size()), 2);
+        QCOMPARE(one.error, Error::None);
+        QCOMPARE(two.error, Error::None);
+        QVERIFY(one.image == two.image);
+        QVERIFY(one.image == QImage::fromData(jpeg).convertToFormat(QImage::Format_RGB888));
+    }
+
     // A phone's motion photo is the JPEG with a video after it: the picture
     // is the JPEG's, as if the video were not there.
     void motionPhotoIsItsStill()
@@ -266,6 +298,12 @@ private slots:
         QTest::newRow("empty file") << "empty.png" << QByteArray() << Error::UnknownFormat;
         QTest::newRow("JPEG cut at 60 %") << "cut.jpg" << jpeg.left(jpeg.size() * 6 / 10) << Error::Truncated;
         QTest::newRow("JPEG header only") << "header.jpg" << jpeg.left(600) << Error::Truncated;
+        // Large enough to be decoded by two threads.
+        const QByteArray big = encodeJpeg(testPhoto(700, 1201), 30).bytes;
+        QByteArray bigCorrupt = big;
+        bigCorrupt.replace(big.size() / 4, 4, "\xFF\xD3\x00\x00");
+        QTest::newRow("large JPEG cut at 60 %") << "bigcut.jpg" << big.left(big.size() * 6 / 10) << Error::Truncated;
+        QTest::newRow("large JPEG corrupt in its upper half") << "bigcorrupt.jpg" << bigCorrupt << Error::Damaged;
         QTest::newRow("JPEG without its end marker") << "noend.jpg" << jpeg.chopped(2) << Error::Truncated;
         QTest::newRow("JPEG with a marker in its data") << "corrupt.jpg" << corrupt << Error::Damaged;
         QTest::newRow("PNG cut in half") << "cut.png" << png.left(png.size() / 2) << Error::Damaged;
