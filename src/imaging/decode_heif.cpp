@@ -3,6 +3,8 @@
 
 #include <libheif/heif.h>
 
+#include <cstring>
+#include <dlfcn.h>
 #include <memory>
 #include <vector>
 
@@ -10,14 +12,42 @@ namespace tovalin::detail {
 
 namespace {
 
-template <typename T, void (*Release)(T *)>
-struct Releaser {
-    void operator()(T *p) const { Release(p); }
+// libheif and its codecs (HEVC and AV1 decoders and encoders) take longer to
+// load than a whole small job, so they are loaded with the first HEIF file
+// rather than with the program.
+struct HeifApi {
+#define TOVALIN_HEIF_FUNCTIONS(F)                                                                             \
+    F(heif_context_alloc) F(heif_context_free) F(heif_context_read_from_memory_without_copy)                  \
+    F(heif_context_get_primary_image_handle) F(heif_image_handle_release) F(heif_image_handle_get_width)      \
+    F(heif_image_handle_get_height) F(heif_image_handle_has_alpha_channel) F(heif_decoding_options_alloc)    \
+    F(heif_decoding_options_free) F(heif_decode_image) F(heif_image_release) F(heif_image_get_plane_readonly) \
+    F(heif_image_get_width) F(heif_image_get_height) F(heif_image_handle_get_color_profile_type)             \
+    F(heif_image_handle_get_raw_color_profile_size) F(heif_image_handle_get_raw_color_profile)               \
+    F(heif_image_handle_get_nclx_color_profile) F(heif_nclx_color_profile_free)
+#define TOVALIN_HEIF_MEMBER(name) decltype(&::name) name = nullptr;
+    TOVALIN_HEIF_FUNCTIONS(TOVALIN_HEIF_MEMBER)
+
+    // Null when libheif cannot be loaded.
+    static const HeifApi *get()
+    {
+        static const HeifApi *api = [] () -> const HeifApi * {
+            void *lib = dlopen("libheif.so.1", RTLD_NOW | RTLD_LOCAL);
+            if (!lib)
+                return nullptr;
+            static HeifApi loaded;
+            bool complete = true;
+#define TOVALIN_HEIF_LOAD(name)                                                                   \
+    loaded.name = reinterpret_cast<decltype(&::name)>(dlsym(lib, #name));                        \
+    complete = complete && loaded.name;
+            TOVALIN_HEIF_FUNCTIONS(TOVALIN_HEIF_LOAD)
+            return complete ? &loaded : nullptr;
+        }();
+        return api;
+    }
 };
-using Context = std::unique_ptr<heif_context, Releaser<heif_context, heif_context_free>>;
-using Handle = std::unique_ptr<const heif_image_handle, Releaser<const heif_image_handle, heif_image_handle_release>>;
-using Image = std::unique_ptr<const heif_image, Releaser<const heif_image, heif_image_release>>;
-using Options = std::unique_ptr<heif_decoding_options, Releaser<heif_decoding_options, heif_decoding_options_free>>;
+
+template <typename T>
+using Owned = std::unique_ptr<T, void (*)(T *)>;
 
 // The colour space an nclx box describes, for the primaries and curves
 // phones write; unknown ones are taken as sRGB, as viewers do.
@@ -37,20 +67,20 @@ QColorSpace fromNclx(const heif_color_profile_nclx &nclx)
     }
 }
 
-QColorSpace profileOf(const heif_image_handle *handle)
+QColorSpace profileOf(const HeifApi &heif, const heif_image_handle *handle)
 {
-    const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle);
+    const heif_color_profile_type type = heif.heif_image_handle_get_color_profile_type(handle);
     if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
-        QByteArray icc(qsizetype(heif_image_handle_get_raw_color_profile_size(handle)), Qt::Uninitialized);
-        if (heif_image_handle_get_raw_color_profile(handle, icc.data()).code == heif_error_Ok)
+        QByteArray icc(qsizetype(heif.heif_image_handle_get_raw_color_profile_size(handle)), Qt::Uninitialized);
+        if (heif.heif_image_handle_get_raw_color_profile(handle, icc.data()).code == heif_error_Ok)
             return QColorSpace::fromIccProfile(icc);
         return {};
     }
     heif_color_profile_nclx *nclx = nullptr;
-    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || !nclx)
+    if (heif.heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || !nclx)
         return {};
     const QColorSpace space = fromNclx(*nclx);
-    heif_nclx_color_profile_free(nclx);
+    heif.heif_nclx_color_profile_free(nclx);
     return space;
 }
 
@@ -76,47 +106,58 @@ DecodeError errorOf(const heif_error &e)
 
 } // namespace
 
+// An ISO base media file whose brands name a HEIF or AVIF picture.
 bool looksLikeHeif(const std::uint8_t *data, std::size_t size)
 {
-    if (size < 12)
+    if (size < 16 || std::memcmp(data + 4, "ftyp", 4) != 0)
         return false;
-    const heif_filetype_result type = heif_check_filetype(data, static_cast<int>(std::min<std::size_t>(size, 64)));
-    return type == heif_filetype_yes_supported || type == heif_filetype_yes_unsupported;
+    const std::size_t box = std::min<std::size_t>(size, std::size_t(data[0]) << 24 | data[1] << 16 | data[2] << 8 | data[3]);
+    static const char *const brands[] = {"heic", "heix", "hevc", "hevx", "heim", "heis", "hevm", "hevs",
+                                         "mif1", "msf1", "avif", "avis"};
+    for (std::size_t at = 8; at + 4 <= box; at += at == 8 ? 8 : 4) // major brand, then the compatible ones
+        for (const char *brand : brands)
+            if (std::memcmp(data + at, brand, 4) == 0)
+                return true;
+    return false;
 }
 
 DecodeResult decodeHeif(const std::uint8_t *data, std::size_t size)
 {
+    const HeifApi *api = HeifApi::get();
+    if (!api)
+        return {{}, DecodeError::UnknownFormat, {}};
+    const HeifApi &heif = *api;
     DecodeResult result;
-    Context ctx(heif_context_alloc());
-    heif_error e = heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr);
+    const Owned<heif_context> ctx(heif.heif_context_alloc(), heif.heif_context_free);
+    heif_error e = heif.heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr);
     if (e.code != heif_error_Ok)
         return {{}, errorOf(e), {}};
     heif_image_handle *rawHandle = nullptr;
-    e = heif_context_get_primary_image_handle(ctx.get(), &rawHandle);
-    const Handle handle(rawHandle);
+    e = heif.heif_context_get_primary_image_handle(ctx.get(), &rawHandle);
+    const Owned<const heif_image_handle> handle(rawHandle, heif.heif_image_handle_release);
     if (e.code != heif_error_Ok)
         return {{}, errorOf(e), {}};
-    result.size = QSize(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get()));
+    result.size = QSize(heif.heif_image_handle_get_width(handle.get()), heif.heif_image_handle_get_height(handle.get()));
     if (!pixelsWithinBudget(result.size.width(), result.size.height())) {
         result.error = DecodeError::TooLarge;
         return result;
     }
-    const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
-    const Options options(heif_decoding_options_alloc());
+    const bool alpha = heif.heif_image_handle_has_alpha_channel(handle.get());
+    const Owned<heif_decoding_options> options(heif.heif_decoding_options_alloc(), heif.heif_decoding_options_free);
     options->convert_hdr_to_8bit = 1;
     options->strict_decoding = 1;
     heif_image *rawImage = nullptr;
-    e = heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
-                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
-    const Image decoded(rawImage);
+    e = heif.heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
+                               alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
+    const Owned<const heif_image> decoded(rawImage, heif.heif_image_release);
     if (e.code != heif_error_Ok) {
         result.error = errorOf(e);
         return result;
     }
     int stride = 0;
-    const std::uint8_t *plane = heif_image_get_plane_readonly(decoded.get(), heif_channel_interleaved, &stride);
-    const int width = heif_image_get_width(decoded.get(), heif_channel_interleaved);
-    const int height = heif_image_get_height(decoded.get(), heif_channel_interleaved);
+    const std::uint8_t *plane = heif.heif_image_get_plane_readonly(decoded.get(), heif_channel_interleaved, &stride);
+    const int width = heif.heif_image_get_width(decoded.get(), heif_channel_interleaved);
+    const int height = heif.heif_image_get_height(decoded.get(), heif_channel_interleaved);
     if (!plane || width <= 0 || height <= 0) {
         result.error = DecodeError::Damaged;
         return result;
@@ -133,7 +174,7 @@ DecodeResult decodeHeif(const std::uint8_t *data, std::size_t size)
         else
             std::memcpy(image.scanLine(y), row, std::size_t(width) * 3);
     }
-    convertToSrgb(image, profileOf(handle.get()));
+    convertToSrgb(image, profileOf(heif, handle.get()));
     result.size = image.size();
     result.image = std::move(image);
     return result;
