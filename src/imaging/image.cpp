@@ -1,6 +1,5 @@
 #include "imaging/image.h"
 #include "imaging/resample.h"
-#include "common/fastmemory.h"
 
 namespace tovalin {
 
@@ -15,7 +14,6 @@ ResizeOutcome ImageHolder::resize(int width, int height)
     QImage out(width, height, QImage::Format_RGB888);
     if (out.isNull())
         return ResizeOutcome::OutOfMemory;
-    preferLargePages(out.bits(), std::size_t(out.sizeInBytes()));
     const QImage &in = m_image;
     const RgbView src{const_cast<uchar *>(in.constBits()), in.width(), in.height(), in.bytesPerLine()};
     const RgbView dst{out.bits(), out.width(), out.height(), out.bytesPerLine()};

@@ -1,6 +1,5 @@
 #include "imaging/jpegtrials.h"
 
-#include "common/fastmemory.h"
 #include "imaging/jpeg.h"
 
 #include <algorithm>
@@ -430,7 +429,6 @@ JpegTrials::JpegTrials(const QImage &rgb888)
     m_coefs.reset(new (std::nothrow) std::int16_t[count]);
     if (!m_coefs)
         return;
-    preferLargePages(m_coefs.get(), count * sizeof(std::int16_t));
     const YccTables &t = ycc();
 
     // One MCU row at a time: 16 luma rows and 8 chroma rows, padded as

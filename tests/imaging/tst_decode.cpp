@@ -193,8 +193,8 @@ private slots:
         QCOMPARE(QColor(d.image.pixel(1, 1)), expected);
     }
 
-    // A large JPEG is decoded by two threads, each taking half the rows:
-    // the picture is the same as one thread's, row for row.
+    // A large baseline JPEG is decoded by two threads, each taking half the
+    // rows: the picture is the same as one thread's, row for row.
     void twoPartsMatchOne_data()
     {
         QTest::addColumn<QByteArray>("jpeg");
