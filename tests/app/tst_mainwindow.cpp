@@ -305,6 +305,52 @@ private slots:
         QCOMPARE(QApplication::overrideCursor(), nullptr);
     }
 
+    // Memory a run used goes back to the system when it ends: an idle
+    // window does not keep the peak of its last runs.
+    void memoryReturnedAfterRuns()
+    {
+        auto residentMb = [] {
+            QFile status("/proc/self/status");
+            status.open(QIODevice::ReadOnly);
+            for (const QByteArray &line : status.readAll().split('\n'))
+                if (line.startsWith("VmRSS:"))
+                    return line.mid(6).trimmed().split(' ').first().toLongLong() / 1024;
+            return -1LL;
+        };
+        QVERIFY(photo(3000, 2000).save(m_in + "/big.png"));
+        drop(m_in + "/big.png");
+        setFolder(m_out);
+        child<QLineEdit>("Textyouryou")->setText("500");
+        click("vsE_Run");
+        const qint64 afterOne = residentMb();
+        for (int run = 0; run < 4; ++run)
+            click("vsE_Run");
+        QVERIFY2(residentMb() <= afterOne + 8, qPrintable(QStringLiteral("%1 MB after one run, %2 MB after five").arg(afterOne).arg(residentMb())));
+        QVERIFY(QFile::exists(m_out + "/big.jpg"));
+    }
+
+    // On a 2x screen a large picture is drawn at the screen's resolution:
+    // lines one device pixel apart stay apart (drawn at 1x they would merge).
+    // Run by CTest a second time with QT_SCALE_FACTOR=2.
+    void hiDpiViewer()
+    {
+        auto *viewer = child<ImageViewer>("LEAD1");
+        if (viewer->devicePixelRatioF() < 2)
+            QSKIP("needs a 2x screen (QT_SCALE_FACTOR=2)");
+        const QSize device = viewer->size() * 2;
+        QImage lines(device, QImage::Format_RGB32);
+        for (int y = 0; y < lines.height(); ++y)
+            for (int x = 0; x < lines.width(); ++x)
+                lines.setPixel(x, y, x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+        QVERIFY(lines.save(m_in + "/lines.png"));
+        drop(m_in + "/lines.png");
+        const QImage shown = viewer->grab().toImage();
+        QCOMPARE(shown.size(), device);
+        const int y = device.height() / 2;
+        for (int x = 10; x < 20; ++x)
+            QVERIFY2(qGray(shown.pixel(x, y)) != qGray(shown.pixel(x + 1, y)), qPrintable(QString::number(x)));
+    }
+
     void previewPage()
     {
         click("vsE_brouza"); // disabled: nothing happens
