@@ -9,6 +9,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QBuffer>
 #include <QMenu>
 #include <QMessageBox>
 #include <QTimer>
@@ -263,6 +264,41 @@ private slots:
         QVERIFY(label("Labelgenzaiti").startsWith(m_in + "/cat.png "));
         QCOMPARE(text("TextYoko"), QStringLiteral("640"));
         QVERIFY(m_messages.isEmpty());
+    }
+
+    // A clipboard picture is read with the same decoder and limits as a
+    // file; one that cannot be taken is reported, and the viewer keeps its
+    // picture.
+    void pasteFailures_data()
+    {
+        QTest::addColumn<QByteArray>("png");
+        QTest::addColumn<QString>("reason");
+        QByteArray cut;
+        QBuffer buffer(&cut);
+        buffer.open(QIODevice::WriteOnly);
+        photo(300, 200).save(&buffer, "PNG");
+        cut.truncate(cut.size() / 2);
+        QTest::newRow("cut short") << cut << QStringLiteral("画像ファイルが壊れています。");
+        QFile header(QStringLiteral(TOVALIN_TEST_DATA "/data/photo.jpg"));
+        QVERIFY(header.open(QIODevice::ReadOnly));
+        QByteArray huge = header.readAll();
+        const qsizetype sof = huge.indexOf("\xFF\xC0");
+        huge.replace(sof + 5, 4, QByteArray("\xEA\x60\xEA\x60", 4)); // 60000 x 60000
+        QTest::newRow("60000x60000") << huge << QStringLiteral("60000×60000ピクセルの画像は大きすぎて扱えません");
+    }
+    void pasteFailures()
+    {
+        QFETCH(QByteArray, png);
+        QFETCH(QString, reason);
+        drop(m_in + "/cat.png");
+        auto *mime = new QMimeData;
+        mime->setImageData(photo(10, 10));
+        mime->setData("image/png", png);
+        QApplication::clipboard()->setMimeData(mime);
+        click("vs_crip");
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY2(m_messages[0].startsWith(QStringLiteral("クリップボードの画像を貼り付けられませんでした。\n") + reason), qPrintable(m_messages[0]));
+        QCOMPARE(text("TextYoko"), QStringLiteral("640"));
     }
 
     // Every run starts from the dropped picture, not from the last output:
