@@ -41,6 +41,27 @@ check "output is 640x400" "[ \"\$(identify -format %wx%h \"$out\")\" = 640x400 ]
 check "work files kept" "[ -s $work/app/work_min.jpg ] && [ -s $work/app/work_max.jpg ]"
 expected=$(printf '"%s","40"\r\n' "$work/out")
 check "settings file" "[ \"\$(cat $work/app/kakunousaku_file.txt)\" = \"\$expected\" ]"
+# A settings file that cannot be written (a folder in its place): Exit shows
+# the message in a real box, and the program ends once it is answered.
+rm -f "$work/app/kakunousaku_file.txt"
+mkdir "$work/app/kakunousaku_file.txt"
+xclip -selection clipboard -i /dev/null
+"$work/app/tovalin" &
+app=$!
+win=$(xdotool search --sync --onlyvisible --name '^Tovalin' | head -1)
+sleep 1
+click 375 442
+shown=0
+for _ in $(seq 50); do
+    [ "$(xdotool search --onlyvisible --name '^Tovalin' | wc -l)" -ge 2 ] && { shown=1; break; }
+    sleep 0.1
+done
+check "settings failure shown in a box" "[ $shown = 1 ]"
+sleep 0.3
+xdotool key Return
+for _ in $(seq 50); do kill -0 $app 2>/dev/null || break; sleep 0.1; done
+check "ends once the box is answered" "! kill -0 $app 2>/dev/null"
+
 "$bench" "$work/clip.png" 640x400 40 --out "$work/bench.jpg" >/dev/null
 check "same bytes as tovalin-bench" "cmp -s \"$out\" $work/bench.jpg"
 exit $fail
