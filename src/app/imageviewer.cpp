@@ -1,5 +1,7 @@
 #include "app/imageviewer.h"
 
+#include "app/texts.h"
+
 #include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -45,7 +47,7 @@ QByteArray encodedPicture(const QMimeData *mime)
 
 ImageViewer::ImageViewer(QWidget *parent) : QWidget(parent)
 {
-    setAccessibleName(QStringLiteral("画像"));
+    setAccessibleName(text::kViewer);
     connect(&m_loader, &QFutureWatcher<Loaded>::finished, this, &ImageViewer::onLoaded);
 }
 

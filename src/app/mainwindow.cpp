@@ -83,7 +83,7 @@ FrmJpgResize::FrmJpgResize(const QString &appFolder, const QString &openFile, QW
 void FrmJpgResize::buildControls()
 {
     setObjectName(QStringLiteral("FrmJpgResize"));
-    setWindowTitle(QStringLiteral("Tovalin"));
+    setWindowTitle(text::kTitle);
     setWindowIcon(tovalinIcon());
     setFont(QFont(QStringLiteral("IPAGothic"), 9));
     auto *client = new QWidget(this);
@@ -96,14 +96,14 @@ void FrmJpgResize::buildControls()
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
-    Frame3 = place(new QGroupBox(QStringLiteral("画像のサイズ"), client), "Frame3", 120, 0, 3015, 1815);
+    Frame3 = place(new QGroupBox(text::kSizeFrame, client), "Frame3", 120, 0, 3015, 1815);
     vsElastic1 = place(new QWidget(Frame3), "vsElastic1", 120, 240, 2775, 1455);
-    Opt_pixcel = place(new QRadioButton(QStringLiteral("ピクセルで指定"), vsElastic1), "Opt_pixcel", 90, 90, 2055, 270);
+    Opt_pixcel = place(new QRadioButton(text::kByPixels, vsElastic1), "Opt_pixcel", 90, 90, 2055, 270);
     Opt_pixcel->setChecked(true);
     (new QButtonGroup(this))->addButton(Opt_pixcel); // alone in its group
-    Label1 = place(new QLabel(QStringLiteral("横"), vsElastic1), "Label1", 90, 420, 195, 270);
+    Label1 = place(new QLabel(text::kWidth, vsElastic1), "Label1", 90, 420, 195, 270);
     TextYoko = place(new QLineEdit(vsElastic1), "TextYoko", 345, 420, 480, 270);
-    Label2 = place(new QLabel(QStringLiteral("縦"), vsElastic1), "Label2", 1140, 420, 210, 270);
+    Label2 = place(new QLabel(text::kHeight, vsElastic1), "Label2", 1140, 420, 210, 270);
     Texttate = place(new QLineEdit(vsElastic1), "Texttate", 1410, 420, 465, 270);
     Textritu = place(new QLineEdit(vsElastic1), "Textritu", 1935, 750, 480, 270);
     Label3 = place(new QLabel(QStringLiteral("%"), vsElastic1), "Label3", 2475, 750, 210, 270);
@@ -116,12 +116,12 @@ void FrmJpgResize::buildControls()
     Texttate->setEnabled(false);
     HScroll1->setEnabled(false);
 
-    Frame4 = place(new QGroupBox(QStringLiteral("ファイル容量"), client), "Frame4", 120, 1920, 3015, 1815);
+    Frame4 = place(new QGroupBox(text::kFileSizeFrame, client), "Frame4", 120, 1920, 3015, 1815);
     vsElastic2 = place(new QWidget(Frame4), "vsElastic2", 120, 240, 2535, 1455);
-    OpRfakuta = place(new QRadioButton(QStringLiteral("Qファクタで指定（2-255）"), vsElastic2), "OpRfakuta", 90, 90, 2355, 270);
+    OpRfakuta = place(new QRadioButton(text::kByFactor, vsElastic2), "OpRfakuta", 90, 90, 2355, 270);
     TextQfakuta = place(new QLineEdit(QStringLiteral("30"), vsElastic2), "TextQfakuta", 570, 420, 660, 270);
-    Label4 = place(new QLabel(QStringLiteral("ファクタ"), vsElastic2), "Label4", 1290, 420, 660, 270);
-    Opyouryou = place(new QRadioButton(QStringLiteral("ファイル容量（KB)で指定"), vsElastic2), "Opyouryou", 90, 750, 2355, 270);
+    Label4 = place(new QLabel(text::kFactor, vsElastic2), "Label4", 1290, 420, 660, 270);
+    Opyouryou = place(new QRadioButton(text::kBySize, vsElastic2), "Opyouryou", 90, 750, 2355, 270);
     Textyouryou = place(new QLineEdit(QStringLiteral("40"), vsElastic2), "Textyouryou", 570, 1080, 660, 285);
     Label5 = place(new QLabel(QStringLiteral("Kb"), vsElastic2), "Label5", 1290, 1080, 420, 285);
     m_modeGroup = new QButtonGroup(this);
@@ -129,21 +129,21 @@ void FrmJpgResize::buildControls()
     m_modeGroup->addButton(Opyouryou);
     Opyouryou->setChecked(true);
 
-    Frame1 = place(new QGroupBox(QStringLiteral("変換後格納先フォルダ"), client), "Frame1", 3240, 0, 3255, 3735);
+    Frame1 = place(new QGroupBox(text::kFolderFrame, client), "Frame1", 3240, 0, 3255, 3735);
     Drive1 = place(new DriveSelector(Frame1), "Drive1", 120, 240, 3015, 300);
     Dir1 = place(new FolderList(Frame1), "Dir1", 120, 600, 3015, 2610);
-    Text1 = place(new QLineEdit(QStringLiteral("出力ファイル名.jpg"), Frame1), "Text1", 120, 3360, 3015, 270);
+    Text1 = place(new QLineEdit(text::kDefaultOutputName, Frame1), "Text1", 120, 3360, 3015, 270);
 
     vsElastic4 = place(new QWidget(client), "vsElastic4", 0, 3840, 6495, 3495);
-    vsElastic4->setAccessibleName(QStringLiteral("青いところに画像をドロップして下さい。"));
+    vsElastic4->setAccessibleName(text::kDropPanel);
     LEAD1 = place(new ImageViewer(vsElastic4), "LEAD1", 90, 90, 3120, 2880);
-    Label7 = place(new QLabel(QStringLiteral("黄色のところに画像をドロップして下さい。"), vsElastic4), "Label7", 3270, 90, 3135, 360);
+    Label7 = place(new QLabel(text::kDropHere, vsElastic4), "Label7", 3270, 90, 3135, 360);
     Label_result = place(new QLabel(vsElastic4), "Label_result", 3270, 510, 3135, 360);
     Label_Q = place(new QLabel(vsElastic4), "Label_Q", 3270, 930, 3135, 360);
-    vsE_brouza = place(new QPushButton(QStringLiteral("ブラウザで確認"), vsElastic4), "vsE_brouza", 3270, 1350, 1530, 1200);
-    vsE_Run = place(new QPushButton(QStringLiteral("リサイズ実行"), vsElastic4), "vsE_Run", 4860, 1350, 1545, 1200);
-    vs_crip = place(new QPushButton(QStringLiteral("貼り付け"), vsElastic4), "vs_crip", 3270, 2610, 1530, 360);
-    vsE_END = place(new QPushButton(QStringLiteral("終了"), vsElastic4), "vsE_END", 4860, 2610, 1545, 360);
+    vsE_brouza = place(new QPushButton(text::kPreviewButton, vsElastic4), "vsE_brouza", 3270, 1350, 1530, 1200);
+    vsE_Run = place(new QPushButton(text::kRunButton, vsElastic4), "vsE_Run", 4860, 1350, 1545, 1200);
+    vs_crip = place(new QPushButton(text::kPasteButton, vsElastic4), "vs_crip", 3270, 2610, 1530, 360);
+    vsE_END = place(new QPushButton(text::kExitButton, vsElastic4), "vsE_END", 4860, 2610, 1545, 360);
     Labelgenzaiti = place(new InfoLabel(vsElastic4), "Labelgenzaiti", 90, 3030, 6315, 375);
 
     for (QLabel *label : {Label7, Label_result, Label_Q})
@@ -151,18 +151,18 @@ void FrmJpgResize::buildControls()
     // Return or Enter on a focused button presses it, as Space does.
     for (QPushButton *button : {vsE_brouza, vsE_Run, vs_crip, vsE_END})
         button->setAutoDefault(true);
-    TextYoko->setAccessibleName(QStringLiteral("横"));
-    Texttate->setAccessibleName(QStringLiteral("縦"));
+    TextYoko->setAccessibleName(text::kWidth);
+    Texttate->setAccessibleName(text::kHeight);
     Textritu->setAccessibleName(QStringLiteral("%"));
-    TextQfakuta->setAccessibleName(QStringLiteral("ファクタ"));
+    TextQfakuta->setAccessibleName(text::kFactor);
     Textyouryou->setAccessibleName(QStringLiteral("Kb"));
-    Text1->setAccessibleName(QStringLiteral("出力ファイル名"));
-    HScroll1->setAccessibleName(QStringLiteral("画像のサイズ"));
-    Drive1->setAccessibleName(QStringLiteral("ドライブ"));
-    Dir1->setAccessibleName(QStringLiteral("変換後格納先フォルダ"));
-    Label_result->setAccessibleDescription(QStringLiteral("変換結果"));
-    Label_Q->setAccessibleDescription(QStringLiteral("Qファクタ結果"));
-    Labelgenzaiti->setAccessibleDescription(QStringLiteral("元画像情報"));
+    Text1->setAccessibleName(text::kOutputName);
+    HScroll1->setAccessibleName(text::kSizeFrame);
+    Drive1->setAccessibleName(text::kDrive);
+    Dir1->setAccessibleName(text::kFolderFrame);
+    Label_result->setAccessibleDescription(text::kResultLine);
+    Label_Q->setAccessibleDescription(text::kFactorLine);
+    Labelgenzaiti->setAccessibleDescription(text::kSourceLine);
 
     const QList<QWidget *> tabOrder{LEAD1, vsE_Run, vsE_END, Drive1, Dir1, Opt_pixcel, TextYoko, Texttate,
                                     Textyouryou, Opyouryou, TextQfakuta, OpRfakuta, vsE_brouza, HScroll1,
@@ -380,7 +380,7 @@ void FrmJpgResize::onDriveChanged()
 void FrmJpgResize::onFolderChanged(const QString &path)
 {
     m_lastFolderOnVolume[Drive1->drive()] = path;
-    setWindowTitle(QStringLiteral("Tovalin(格納先：") + path + QStringLiteral(")"));
+    setWindowTitle(text::titleWithFolder(path));
 }
 
 // folder + "/" + name, with one separator at the root folder.

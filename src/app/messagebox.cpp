@@ -1,5 +1,7 @@
 #include "app/messagebox.h"
 
+#include "app/texts.h"
+
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -7,16 +9,16 @@ namespace tovalin {
 
 void showOkMessage(QWidget *parent, const QString &text)
 {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tovalin"), text, QMessageBox::NoButton, parent);
-    box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    QMessageBox box(QMessageBox::NoIcon, text::kTitle, text, QMessageBox::NoButton, parent);
+    box.addButton(text::kOk, QMessageBox::AcceptRole);
     box.exec();
 }
 
 bool askYesNoQuestion(QWidget *parent, const QString &text)
 {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tovalin"), text, QMessageBox::NoButton, parent);
-    QPushButton *yes = box.addButton(QStringLiteral("はい"), QMessageBox::YesRole);
-    box.addButton(QStringLiteral("いいえ"), QMessageBox::NoRole);
+    QMessageBox box(QMessageBox::NoIcon, text::kTitle, text, QMessageBox::NoButton, parent);
+    QPushButton *yes = box.addButton(text::kYes, QMessageBox::YesRole);
+    box.addButton(text::kNo, QMessageBox::NoRole);
     box.exec();
     return box.clickedButton() == yes;
 }

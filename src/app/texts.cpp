@@ -11,6 +11,11 @@ QString resultText(qint64 bytes)
            + QStringLiteral("Byteにリサイズしました。");
 }
 
+QString titleWithFolder(const QString &folder)
+{
+    return kTitle + QStringLiteral("(格納先：") + folder + QStringLiteral(")");
+}
+
 QString factorText(int factor)
 {
     return QStringLiteral("Qファクタは、") + decimalText(factor) + QStringLiteral("でした。");

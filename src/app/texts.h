@@ -26,6 +26,35 @@ inline const QString kPasteFailed = QStringLiteral("クリップボードの画�
 inline const QString kWorking = QStringLiteral("変換中…");
 inline const QString kTrying = QStringLiteral("変換中…（%1回目の試行）");
 
+// Captions and names of the window's controls, in screen order.
+inline const QString kSizeFrame = QStringLiteral("画像のサイズ");
+inline const QString kByPixels = QStringLiteral("ピクセルで指定");
+inline const QString kWidth = QStringLiteral("横");
+inline const QString kHeight = QStringLiteral("縦");
+inline const QString kFileSizeFrame = QStringLiteral("ファイル容量");
+inline const QString kByFactor = QStringLiteral("Qファクタで指定（2-255）");
+inline const QString kFactor = QStringLiteral("ファクタ");
+inline const QString kBySize = QStringLiteral("ファイル容量（KB)で指定");
+inline const QString kFolderFrame = QStringLiteral("変換後格納先フォルダ");
+inline const QString kDefaultOutputName = QStringLiteral("出力ファイル名.jpg");
+inline const QString kOutputName = QStringLiteral("出力ファイル名");
+inline const QString kDrive = QStringLiteral("ドライブ");
+inline const QString kDropPanel = QStringLiteral("青いところに画像をドロップして下さい。");
+inline const QString kDropHere = QStringLiteral("黄色のところに画像をドロップして下さい。");
+inline const QString kViewer = QStringLiteral("画像");
+inline const QString kPreviewButton = QStringLiteral("ブラウザで確認");
+inline const QString kRunButton = QStringLiteral("リサイズ実行");
+inline const QString kPasteButton = QStringLiteral("貼り付け");
+inline const QString kExitButton = QStringLiteral("終了");
+inline const QString kResultLine = QStringLiteral("変換結果");
+inline const QString kFactorLine = QStringLiteral("Qファクタ結果");
+inline const QString kSourceLine = QStringLiteral("元画像情報");
+inline const QString kOk = QStringLiteral("OK");
+inline const QString kYes = QStringLiteral("はい");
+inline const QString kNo = QStringLiteral("いいえ");
+
+// "Tovalin(格納先：<folder>)"
+QString titleWithFolder(const QString &folder);
 // "<figure>kb <bytes>Byteにリサイズしました。"
 QString resultText(qint64 bytes);
 // "Qファクタは、<factor>でした。"
