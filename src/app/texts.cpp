@@ -57,8 +57,8 @@ QString saveProblem(SaveError error)
 
 QString fieldProblem(const JobFields &fields)
 {
-    const QString width = QStringLiteral("横のピクセル数には、1から65535までの整数を入力して下さい。");
-    const QString height = QStringLiteral("縦のピクセル数には、1から65535までの整数を入力して下さい。");
+    const QString width = QStringLiteral("横のピクセル数には、1から65500までの整数を入力して下さい。");
+    const QString height = QStringLiteral("縦のピクセル数には、1から65500までの整数を入力して下さい。");
     const QString factor = QStringLiteral("Qファクタには、2から255までの数値を入力して下さい。");
     const QString target = QStringLiteral("ファイル容量には、0より大きいKb単位の数値を入力して下さい。");
     auto forField = [&](FieldProblem where) {

@@ -18,7 +18,7 @@ struct FieldTexts {
 // Which field stopped a run, and why.
 enum class FieldProblem {
     None,
-    BadWidth,        // not a whole number 1..65535
+    BadWidth,        // not a whole number 1..65500
     BadHeight,
     TooLarge,        // the output size does not fit the memory budget
     BadFactor,       // not a number that rounds to 2..255
@@ -41,6 +41,7 @@ struct JobFields {
 // the first bad one is named.
 JobFields readJobFields(const FieldTexts &texts);
 
-constexpr int kMaxSide = 65535;
+// The largest side a JPEG can have.
+constexpr int kMaxSide = 65500;
 
 } // namespace tovalin

@@ -1,6 +1,5 @@
 #include "resize/resizejob.h"
 
-#include "common/memorypolicy.h"
 #include "imaging/image.h"
 #include "imaging/jpeg.h"
 #include "imaging/jpegtrials.h"
@@ -11,7 +10,6 @@
 #include <cmath>
 #include <future>
 #include <map>
-#include <memory>
 #include <optional>
 
 namespace tovalin {

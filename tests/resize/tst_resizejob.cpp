@@ -91,12 +91,13 @@ private slots:
         QTest::newRow("target 1e9 KB") << "800" << "600" << false << "1e9" << P::TargetTooLarge << 0;
         QTest::newRow("width empty") << "" << "600" << true << "30" << P::BadWidth << 0;
         QTest::newRow("width fraction") << "320.5" << "600" << true << "30" << P::BadWidth << 0;
-        QTest::newRow("width 65536") << "65536" << "600" << true << "30" << P::BadWidth << 0;
+        QTest::newRow("width 65501, beyond JPEG") << "65501" << "1" << true << "30" << P::BadWidth << 0;
+        QTest::newRow("width 65500") << "65500" << "1" << true << "30" << P::None << 30;
         QTest::newRow("width beyond any integer (found by fuzzing)") << "8044444444444444444444441" << "1" << true << "30" << P::BadWidth << 0;
         QTest::newRow("20000x20000") << "20000" << "20000" << false << "40" << P::TooLarge << 0;
         QTest::newRow("height zero") << "800" << "0" << true << "30" << P::BadHeight << 0;
         QTest::newRow("full-width digits") << QStringLiteral("８００") << "600" << true << "30" << P::FullWidthDigits << 0;
-        QTest::newRow("beyond the memory budget") << "65535" << "65535" << true << "30" << P::TooLarge << 0;
+        QTest::newRow("beyond the memory budget") << "65500" << "65500" << true << "30" << P::TooLarge << 0;
     }
     void fields()
     {
