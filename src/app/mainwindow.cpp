@@ -251,8 +251,7 @@ void FrmJpgResize::shutDown()
     m_shutDown = true;
     // A run under way stops between encodings, before it writes anything.
     if (isRunning()) {
-        m_control->cancel = true;
-        m_job.waitForFinished();
+        cancelRun();
         onJobFinished();
     }
     LEAD1->setDropOptions(false);
@@ -265,6 +264,13 @@ void FrmJpgResize::shutDown()
     }
     if (!m_state.previewPath.isEmpty())
         QFile::remove(m_state.previewPath); // a page already gone is fine
+}
+
+// Stops the run under way between two encodings, before it writes anything.
+void FrmJpgResize::cancelRun()
+{
+    m_control->cancel = true;
+    m_job.waitForFinished();
 }
 
 void FrmJpgResize::resizeEvent(QResizeEvent *event)
@@ -491,10 +497,8 @@ void FrmJpgResize::setBusy(bool busy)
 
 FrmJpgResize::~FrmJpgResize()
 {
-    if (isRunning()) {
-        m_control->cancel = true;
-        m_job.waitForFinished();
-    }
+    if (isRunning())
+        cancelRun();
     while (m_busy > 0)
         setBusy(false);
 }

@@ -59,6 +59,7 @@ private:
     void startUp(const QString &openFile);
     void restoreSettings();
     void shutDown();
+    void cancelRun();
     void layOut();
     template <typename W>
     W *place(W *widget, const char *name, int left, int top, int width, int height);

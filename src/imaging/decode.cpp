@@ -245,8 +245,7 @@ QImage normalizeForOutput(QImage image)
             for (int x = 0; x < image.width(); ++x) {
                 const QRgb p = row[x];
                 const int a = qAlpha(p);
-                auto over = [a](int c) { return (c * a + 255 * (255 - a) + 127) / 255; };
-                row[x] = qRgb(over(qRed(p)), over(qGreen(p)), over(qBlue(p)));
+                row[x] = qRgb(overWhite(qRed(p), a), overWhite(qGreen(p), a), overWhite(qBlue(p), a));
             }
         }
     }

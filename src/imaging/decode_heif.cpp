@@ -87,9 +87,8 @@ QColorSpace profileOf(const HeifApi &heif, const heif_image_handle *handle)
 void blendRowOverWhite(const std::uint8_t *rgba, std::uint8_t *rgb, int width)
 {
     for (int x = 0; x < width; ++x, rgba += 4, rgb += 3) {
-        const int a = rgba[3];
         for (int c = 0; c < 3; ++c)
-            rgb[c] = static_cast<std::uint8_t>((rgba[c] * a + 255 * (255 - a) + 127) / 255);
+            rgb[c] = static_cast<std::uint8_t>(overWhite(rgba[c], rgba[3]));
     }
 }
 

@@ -24,6 +24,9 @@ int exifOrientation(const std::uint8_t *tiff, std::size_t size);
 // The picture as it should be seen for an EXIF orientation.
 QImage applyOrientation(const QImage &image, int orientation);
 
+// A colour component of a pixel with alpha `a`, blended over white.
+inline int overWhite(int c, int a) { return (c * a + 255 * (255 - a) + 127) / 255; }
+
 // Converts an RGB888 picture to sRGB from the given colour space (no-op for
 // an invalid one or sRGB itself).
 void convertToSrgb(QImage &rgb888, const QColorSpace &from);

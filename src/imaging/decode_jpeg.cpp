@@ -72,10 +72,6 @@ void cmykRowToRgb(const std::uint8_t *cmyk, std::uint8_t *rgb, int width)
     }
 }
 
-} // namespace
-
-namespace {
-
 // What the picture is, from its header and the markers before its data.
 struct Header {
     DecodeError error = DecodeError::None;

@@ -148,14 +148,11 @@ ResizeResult searchAndSave(const ResizeRequest &request, const JpegTrials &trial
     }
     Encodings encodings(trials);
     const std::int64_t target = request.targetBytes;
-    bool stopped = false;
     const SearchOutcome found = searchFactor(
         request.targetBytes,
         [&](int factor) -> std::optional<std::int64_t> {
-            if (cancelled(control)) {
-                stopped = true;
-                return std::nullopt;
-            }
+            if (cancelled(control))
+                return std::nullopt; // a stop is told apart below: the flag stays set
             const std::optional<std::int64_t> size = encodings.size(factor);
             if (control)
                 ++control->trials;
@@ -165,7 +162,7 @@ ResizeResult searchAndSave(const ResizeRequest &request, const JpegTrials &trial
             encodings.keepBytesWithin(lo, hi);
             encodeAhead(encodings, lo, hi, target);
         });
-    if (stopped || cancelled(control)) {
+    if (cancelled(control)) {
         r.failure = JobFailure::Cancelled;
         return r;
     }

@@ -1,6 +1,7 @@
 #include "app/texts.h"
 #include "common/savefile.h"
 #include "resize/resizejob.h"
+#include "../testfiles.h"
 #include "../testphoto.h"
 
 #include <QDir>
@@ -17,12 +18,6 @@ class TestFullDisk : public QObject {
     QTemporaryDir m_dir;
     QString m_full;
     const QByteArray m_old = QByteArray(3000, 'o');
-
-    QByteArray contents(const QString &path) const
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
 
 private slots:
     void init()
@@ -41,7 +36,7 @@ private slots:
     {
         qunsetenv("TOVALIN_FULL_DIR");
         // The old file is whole and no temporary file is left behind.
-        QCOMPARE(contents(m_full + "/cat.jpg"), m_old);
+        QCOMPARE(fileContents(m_full + "/cat.jpg"), m_old);
         QCOMPARE(QDir(m_full).entryList(QDir::Files | QDir::Hidden), QStringList{"cat.jpg"});
     }
 

@@ -1,4 +1,5 @@
 #include "common/savefile.h"
+#include "../testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,12 +14,6 @@ using namespace tovalin;
 Q_DECLARE_METATYPE(tovalin::SaveError)
 
 namespace {
-
-QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 // Runs a save as an unprivileged user (root writes anywhere), in a child
 // process; returns the save's outcome.
@@ -55,9 +50,9 @@ private slots:
         QDir().mkpath(m_dir.path());
         const QString target = m_dir.filePath(name);
         QCOMPARE(writeFileReplacing(target, "first"), SaveError::None);
-        QCOMPARE(contents(target), QByteArray("first"));
+        QCOMPARE(fileContents(target), QByteArray("first"));
         QCOMPARE(writeFileReplacing(target, "second, longer"), SaveError::None);
-        QCOMPARE(contents(target), QByteArray("second, longer"));
+        QCOMPARE(fileContents(target), QByteArray("second, longer"));
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
     }
 
@@ -78,7 +73,7 @@ private slots:
         QDir(m_dir.path()).mkpath("folder");
         QCOMPARE(writeFileReplacing(m_dir.filePath("folder/keep.jpg"), "keep"), SaveError::None);
         QCOMPARE(writeFileReplacing(m_dir.filePath(target), "new"), expected);
-        QCOMPARE(contents(m_dir.filePath("folder/keep.jpg")), QByteArray("keep"));
+        QCOMPARE(fileContents(m_dir.filePath("folder/keep.jpg")), QByteArray("keep"));
     }
 
     // Without the right to create a file in the folder, the old file stays
@@ -109,7 +104,7 @@ private slots:
         QFile::setPermissions(target, fileWritable ? QFile::ReadOwner | QFile::ReadOther | anyoneWrites
                                                    : QFile::ReadOwner | QFile::ReadOther);
         QCOMPARE(saveAsNobody(target, "new"), expected);
-        QCOMPARE(contents(target), QByteArray("old"));
+        QCOMPARE(fileContents(target), QByteArray("old"));
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"out.jpg"});
         QFile::setPermissions(folder, all | QFile::WriteOwner);
     }

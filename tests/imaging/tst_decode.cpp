@@ -1,6 +1,7 @@
 #include "imaging/decode.h"
 #include "imaging/decode_internal.h"
 #include "imaging/jpeg.h"
+#include "../testfiles.h"
 #include "../testphoto.h"
 
 #include <QBuffer>
@@ -20,12 +21,6 @@ Q_DECLARE_METATYPE(tovalin::DecodeError)
 namespace {
 
 QString data(const QString &name) { return QStringLiteral(TOVALIN_TEST_DATA "/data/") + name; }
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QByteArray encoded(const QImage &image, const char *format)
 {
@@ -271,7 +266,7 @@ private slots:
     {
         QFETCH(QString, source);
         QFETCH(QString, name);
-        write(name, fileBytes(data(source)));
+        write(name, fileContents(data(source)));
         const DecodeResult renamed = decodeImageFile(path(name));
         QCOMPARE(renamed.error, Error::None);
         QCOMPARE(renamed.image, decodeImageFile(data(source)).image);
@@ -283,13 +278,13 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<DecodeError>("expected");
-        const QByteArray jpeg = fileBytes(data("photo.jpg"));
+        const QByteArray jpeg = fileContents(data("photo.jpg"));
         const QImage picture = QImage(data("photo.jpg"));
         const QByteArray png = encoded(picture, "png");
         const QByteArray bmp = encoded(picture, "bmp");
-        const QByteArray gif = fileBytes(data("photo.gif"));
-        const QByteArray heic = fileBytes(data("photo.heic"));
-        const QByteArray avif = fileBytes(data("photo.avif"));
+        const QByteArray gif = fileContents(data("photo.gif"));
+        const QByteArray heic = fileContents(data("photo.heic"));
+        const QByteArray avif = fileContents(data("photo.avif"));
         const QByteArray tiff = encoded(picture, "tiff");
         const QByteArray webp = encoded(picture, "webp");
         QByteArray corrupt = jpeg;
@@ -337,7 +332,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QSize>("claimed");
-        const QByteArray jpeg = fileBytes(data("photo.jpg"));
+        const QByteArray jpeg = fileContents(data("photo.jpg"));
         QTest::newRow("JPEG claiming 60000x60000") << withClaimedSize(jpeg, 60000, 60000) << QSize(60000, 60000);
         QTest::newRow("JPEG claiming 35000x35000") << withClaimedSize(jpeg, 35000, 35000) << QSize(35000, 35000);
         const QByteArray ihdr = be32(40000) + be32(40000) + QByteArray("\x01\x00\x00\x00\x00", 5); // 1 bit, grey

@@ -1,6 +1,7 @@
 #include "imaging/image.h"
 #include "imaging/jpeg.h"
 #include "resize/resizejob.h"
+#include "../testfiles.h"
 #include "../testphoto.h"
 
 #include <QDir>
@@ -16,12 +17,6 @@ Q_DECLARE_METATYPE(tovalin::JobFailure)
 Q_DECLARE_METATYPE(tovalin::SaveError)
 
 namespace {
-
-QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 QImage resized(const QImage &source, int width, int height)
 {
@@ -125,7 +120,7 @@ private slots:
         const ResizeResult result = runResizeJob(r);
         QCOMPARE(result.failure, JobFailure::None);
         QCOMPARE(result.factor, 30);
-        const QByteArray written = contents(r.outputPath);
+        const QByteArray written = fileContents(r.outputPath);
         QCOMPARE(written, encodeJpeg(resized(m_source, 800, 500), 30).bytes);
         QCOMPARE(result.bytesWritten, written.size());
         QVERIFY(QDir(m_work).isEmpty());
@@ -150,14 +145,14 @@ private slots:
         const ResizeResult result = runResizeJob(r);
         QCOMPARE(result.failure, JobFailure::None);
         const QImage picture = resized(m_source, size.width(), size.height());
-        const QByteArray written = contents(r.outputPath);
+        const QByteArray written = fileContents(r.outputPath);
         QCOMPARE(written, encodeJpeg(picture, result.factor).bytes);
         QCOMPARE(result.bytesWritten, written.size());
         QVERIFY2(written.size() < target && written.size() > target * 95 / 100, qPrintable(QString::number(written.size())));
         QVERIFY(!result.overTarget);
         QVERIFY(result.workFilesSaved);
-        QCOMPARE(contents(m_work + "/work_min.jpg"), encodeJpeg(picture, result.lastLo).bytes);
-        QCOMPARE(contents(m_work + "/work_max.jpg"), encodeJpeg(picture, result.lastHi).bytes);
+        QCOMPARE(fileContents(m_work + "/work_min.jpg"), encodeJpeg(picture, result.lastLo).bytes);
+        QCOMPARE(fileContents(m_work + "/work_max.jpg"), encodeJpeg(picture, result.lastHi).bytes);
         QVERIFY(result.lastLo < result.lastHi);
         QVERIFY(result.trials >= 1 && result.trials <= 9);
     }
@@ -180,7 +175,7 @@ private slots:
         QCOMPARE(result.failure, JobFailure::None);
         QCOMPARE(result.factor, factor);
         QCOMPARE(result.overTarget, overTarget);
-        QCOMPARE(contents(r.outputPath), encodeJpeg(resized(m_source, 200, 125), factor).bytes);
+        QCOMPARE(fileContents(r.outputPath), encodeJpeg(resized(m_source, 200, 125), factor).bytes);
     }
 
     // At its own size the picture is written as it is, as Pillow's resize
@@ -192,7 +187,7 @@ private slots:
         r.mode = JobMode::Factor;
         r.factor = 60;
         QCOMPARE(runResizeJob(r).failure, JobFailure::None);
-        QCOMPARE(contents(r.outputPath), encodeJpeg(m_source, 60).bytes);
+        QCOMPARE(fileContents(r.outputPath), encodeJpeg(m_source, 60).bytes);
         QCOMPARE(resized(m_source, 1200, 750), m_source);
         QCOMPARE(m_source, before);
     }
@@ -201,9 +196,9 @@ private slots:
     {
         const ResizeRequest r = sizeRequest(640, 400, 30000);
         QCOMPARE(runResizeJob(r).failure, JobFailure::None);
-        const QByteArray first = contents(r.outputPath);
+        const QByteArray first = fileContents(r.outputPath);
         QCOMPARE(runResizeJob(r).failure, JobFailure::None);
-        QCOMPARE(contents(r.outputPath), first);
+        QCOMPARE(fileContents(r.outputPath), first);
     }
 
     // Work files are a convenience: a work folder that cannot take them
