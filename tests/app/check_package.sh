@@ -18,7 +18,7 @@ for f in ./usr/bin/tovalin ./usr/share/applications/tovalin.desktop \
     check "package holds $f" "grep -qx '$f' <<<\"\$files\""
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for d in libheif1 libjpeg62-turbo libqt6widgets6 qt6-qpa-plugins qt6-translations-l10n fonts-ipafont-gothic xdg-utils; do
+for d in libheif1 libde265-0 libjpeg62-turbo libqt6widgets6 qt6-qpa-plugins qt6-translations-l10n fonts-ipafont-gothic xdg-utils; do
     check "depends on $d" "grep -q '$d' <<<\"\$depends\""
 done
 check "named tovalin_<version>_amd64.deb" "[[ $deb =~ ^tovalin_[0-9.]+_amd64\.deb$ ]]"
