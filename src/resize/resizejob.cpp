@@ -176,16 +176,28 @@ ResizeResult searchAndSave(const ResizeRequest &request, const JpegTrials &trial
     r.trials = found.iterations;
     // Trials are measured in memory; the work files keep the encodings at the
     // bounds the last iteration began with. They are a convenience: a folder
-    // that cannot take them never stops the user's file.
-    r.workFilesSaved =
-        writeFileReplacing(request.workFolder + QLatin1Char('/') + kWorkMinName, encodings.bytes(found.lastLo)) == SaveError::None
-        && writeFileReplacing(request.workFolder + QLatin1Char('/') + kWorkMaxName, encodings.bytes(found.lastHi)) == SaveError::None;
+    // that cannot take them never stops the user's file. They are written
+    // on the second core while the user's file is, each waiting on its disk.
+    const QByteArray workMin = encodings.bytes(found.lastLo);
+    const QByteArray workMax = encodings.bytes(found.lastHi);
     const QByteArray final = encodings.bytes(found.finalFactor);
     if (cancelled(control)) {
         r.failure = JobFailure::Cancelled;
         return r;
     }
+    const QString minPath = request.workFolder + QLatin1Char('/') + kWorkMinName;
+    const QString maxPath = request.workFolder + QLatin1Char('/') + kWorkMaxName;
+    const auto writeWorkFiles = [&] {
+        return writeFileReplacing(minPath, workMin) == SaveError::None && writeFileReplacing(maxPath, workMax) == SaveError::None;
+    };
+    // A user's file named like a work file is written last, so it holds the result.
+    const QString output = QFileInfo(request.outputPath).absoluteFilePath();
+    const bool sameName = output == QFileInfo(minPath).absoluteFilePath() || output == QFileInfo(maxPath).absoluteFilePath();
+    std::future<bool> workFiles = std::async(sameName ? std::launch::deferred : std::launch::async, writeWorkFiles);
+    if (sameName)
+        workFiles.wait();
     r = saved(r, request.outputPath, final);
+    r.workFilesSaved = workFiles.get();
     r.overTarget = r.failure == JobFailure::None && r.bytesWritten > target;
     return r;
 }

@@ -192,6 +192,25 @@ private slots:
         QCOMPARE(m_source, before);
     }
 
+    // The user's file may be named like a work file in the work folder: it
+    // then holds the result, not a bound's encoding.
+    void outputNamedLikeAWorkFile_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("work_min.jpg") << "work_min.jpg";
+        QTest::newRow("work_max.jpg") << "work_max.jpg";
+        QTest::newRow("through a dot folder") << "./work_max.jpg";
+    }
+    void outputNamedLikeAWorkFile()
+    {
+        QFETCH(QString, name);
+        ResizeRequest r = sizeRequest(400, 250, 12800);
+        r.outputPath = m_work + "/" + name;
+        const ResizeResult result = runResizeJob(r);
+        QCOMPARE(result.failure, JobFailure::None);
+        QCOMPARE(fileContents(r.outputPath), encodeJpeg(resized(m_source, 400, 250), result.factor).bytes);
+    }
+
     void twoRunsGiveOneFile()
     {
         const ResizeRequest r = sizeRequest(640, 400, 30000);
