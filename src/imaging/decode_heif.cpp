@@ -14,6 +14,20 @@ namespace tovalin::detail {
 
 namespace {
 
+// A library and its functions, loaded once; null when either is missing.
+template <typename Api>
+const Api *loadApi(const char *soname, bool (*fill)(void *lib, Api &api))
+{
+    void *lib = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+    static Api loaded;
+    return lib && fill(lib, loaded) ? &loaded : nullptr;
+}
+
+#define TOVALIN_API_MEMBER(name) decltype(&::name) name = nullptr;
+#define TOVALIN_LOAD(name)                                                                        \
+    loaded.name = reinterpret_cast<decltype(&::name)>(dlsym(lib, #name));                        \
+    complete = complete && loaded.name;
+
 // libheif and its codecs (HEVC and AV1 decoders and encoders) take longer to
 // load than a whole small job, so they are loaded with the first HEIF file
 // rather than with the program.
@@ -28,26 +42,20 @@ struct HeifApi {
     F(heif_image_handle_get_nclx_color_profile) F(heif_nclx_color_profile_free)                               \
     F(heif_register_decoder_plugin) F(heif_image_create) F(heif_image_add_plane) F(heif_image_get_plane)      \
     F(heif_nclx_color_profile_alloc) F(heif_image_set_nclx_color_profile)
-#define TOVALIN_HEIF_MEMBER(name) decltype(&::name) name = nullptr;
-    TOVALIN_HEIF_FUNCTIONS(TOVALIN_HEIF_MEMBER)
+    TOVALIN_HEIF_FUNCTIONS(TOVALIN_API_MEMBER)
 
     // Null when libheif cannot be loaded.
     static const HeifApi *get()
     {
-        static const HeifApi *api = [] () -> const HeifApi * {
-            void *lib = dlopen("libheif.so.1", RTLD_NOW | RTLD_LOCAL);
-            if (!lib)
-                return nullptr;
-            static HeifApi loaded;
-            bool complete = true;
-#define TOVALIN_HEIF_LOAD(name)                                                                   \
-    loaded.name = reinterpret_cast<decltype(&::name)>(dlsym(lib, #name));                        \
-    complete = complete && loaded.name;
-            TOVALIN_HEIF_FUNCTIONS(TOVALIN_HEIF_LOAD)
-            if (!complete)
-                return nullptr;
-            registerHevcPlugin(loaded);
-            return &loaded;
+        static const HeifApi *api = [] {
+            const HeifApi *heif = loadApi<HeifApi>("libheif.so.1", [](void *lib, HeifApi &loaded) {
+                bool complete = true;
+                TOVALIN_HEIF_FUNCTIONS(TOVALIN_LOAD)
+                return complete;
+            });
+            if (heif)
+                registerHevcPlugin(*heif);
+            return heif;
         }();
         return api;
     }
@@ -67,19 +75,15 @@ struct De265Api {
     F(de265_get_image_height) F(de265_get_bits_per_pixel) F(de265_get_image_plane)                       \
     F(de265_get_image_colour_primaries) F(de265_get_image_transfer_characteristics)                      \
     F(de265_get_image_matrix_coefficients) F(de265_get_image_full_range_flag)
-    TOVALIN_DE265_FUNCTIONS(TOVALIN_HEIF_MEMBER)
+    TOVALIN_DE265_FUNCTIONS(TOVALIN_API_MEMBER)
 
     static const De265Api *get()
     {
-        static const De265Api *api = [] () -> const De265Api * {
-            void *lib = dlopen("libde265.so.0", RTLD_NOW | RTLD_LOCAL);
-            if (!lib)
-                return nullptr;
-            static De265Api loaded;
+        static const De265Api *api = loadApi<De265Api>("libde265.so.0", [](void *lib, De265Api &loaded) {
             bool complete = true;
-            TOVALIN_DE265_FUNCTIONS(TOVALIN_HEIF_LOAD)
-            return complete ? &loaded : nullptr;
-        }();
+            TOVALIN_DE265_FUNCTIONS(TOVALIN_LOAD)
+            return complete;
+        });
         return api;
     }
 };
