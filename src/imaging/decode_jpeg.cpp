@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <thread>
+#include <utility>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -117,9 +119,108 @@ Header readHeader(const std::uint8_t *data, std::size_t size)
     return h;
 }
 
+// A progressive file's scans are read into zero-filled coefficient arrays
+// (about 3 bytes per pixel) before any row comes out, all on one core; the
+// first touch of that fresh memory is much of the time on a virtual machine.
+// Once libjpeg has made the arrays, the second core maps them in, then the
+// picture's own rows, while the scans are read. Only the pages are mapped:
+// the contents stay as libjpeg and the decoder write them.
+class MemoryAhead {
+public:
+    MemoryAhead(void *picture, std::size_t bytes) : m_picture(picture), m_pictureBytes(bytes) {}
+    ~MemoryAhead() { join(); }
+    MemoryAhead(const MemoryAhead &) = delete;
+    MemoryAhead &operator=(const MemoryAhead &) = delete;
+
+    void attach(jpeg_decompress_struct &cinfo)
+    {
+        cinfo.client_data = this;
+        m_request = std::exchange(cinfo.mem->request_virt_barray, &MemoryAhead::request);
+        m_realize = std::exchange(cinfo.mem->realize_virt_arrays, &MemoryAhead::realize);
+    }
+
+    // Before the arrays are freed.
+    void join()
+    {
+        if (m_helper.joinable())
+            m_helper.join();
+    }
+
+private:
+    struct Array {
+        jvirt_barray_ptr array;
+        std::size_t rowBytes;
+        JDIMENSION rows;
+    };
+    struct Range {
+        void *begin;
+        std::size_t bytes;
+    };
+    // One array per component, each made of a few contiguous chunks.
+    static constexpr int kMaxArrays = MAX_COMPONENTS;
+    static constexpr int kMaxRanges = 64;
+
+    static MemoryAhead &of(j_common_ptr cinfo) { return *static_cast<MemoryAhead *>(cinfo->client_data); }
+
+    static jvirt_barray_ptr request(j_common_ptr cinfo, int pool, boolean preZero, JDIMENSION blocksPerRow,
+                                    JDIMENSION rows, JDIMENSION maxAccess)
+    {
+        MemoryAhead &self = of(cinfo);
+        const jvirt_barray_ptr array = self.m_request(cinfo, pool, preZero, blocksPerRow, rows, maxAccess);
+        if (self.m_arrays < kMaxArrays)
+            self.m_array[self.m_arrays++] = {array, std::size_t(blocksPerRow) * sizeof(JBLOCK), rows};
+        return array;
+    }
+
+    static void realize(j_common_ptr cinfo)
+    {
+        MemoryAhead &self = of(cinfo);
+        self.m_realize(cinfo);
+        // Without a memory limit every array is wholly in memory now; an
+        // access of no rows hands out its row pointers and changes nothing.
+        for (int a = 0; a < self.m_arrays; ++a) {
+            const Array &arr = self.m_array[a];
+            const JBLOCKARRAY rows = cinfo->mem->access_virt_barray(cinfo, arr.array, 0, 0, FALSE);
+            for (JDIMENSION i = 0; i < arr.rows;) {
+                JDIMENSION j = i + 1;
+                while (j < arr.rows && reinterpret_cast<char *>(rows[j]) == reinterpret_cast<char *>(rows[j - 1]) + arr.rowBytes)
+                    ++j;
+                self.add(rows[i], (j - i) * arr.rowBytes);
+                i = j;
+            }
+        }
+        self.add(self.m_picture, self.m_pictureBytes);
+        try {
+            self.m_helper = std::thread([&self] {
+                for (int r = 0; r < self.m_ranges; ++r)
+                    populateForWriting(self.m_range[r].begin, self.m_range[r].bytes);
+            });
+        } catch (const std::exception &) {
+            // No thread to spare: libjpeg touches the memory itself.
+        }
+    }
+
+    void add(void *begin, std::size_t bytes)
+    {
+        if (m_ranges < kMaxRanges)
+            m_range[m_ranges++] = {begin, bytes};
+    }
+
+    void *m_picture;
+    std::size_t m_pictureBytes;
+    jvirt_barray_ptr (*m_request)(j_common_ptr, int, boolean, JDIMENSION, JDIMENSION, JDIMENSION) = nullptr;
+    void (*m_realize)(j_common_ptr) = nullptr;
+    Array m_array[kMaxArrays] = {};
+    int m_arrays = 0;
+    Range m_range[kMaxRanges] = {};
+    int m_ranges = 0;
+    std::thread m_helper;
+};
+
 // Decodes rows [first, end) into the picture; the part that reaches the
 // last row also reads to the end marker, where a file cut short shows.
-DecodeError decodeRows(const std::uint8_t *data, std::size_t size, bool cmyk, QImage &image, int first, int end)
+DecodeError decodeRows(const std::uint8_t *data, std::size_t size, bool cmyk, QImage &image, int first, int end,
+                       MemoryAhead *ahead = nullptr)
 {
     jpeg_decompress_struct cinfo{};
     ErrorManager err{};
@@ -135,6 +236,8 @@ DecodeError decodeRows(const std::uint8_t *data, std::size_t size, bool cmyk, QI
         goto cleanup;
     }
     jpeg_create_decompress(&cinfo);
+    if (ahead)
+        ahead->attach(cinfo);
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
     jpeg_read_header(&cinfo, TRUE);
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
@@ -160,6 +263,8 @@ DecodeError decodeRows(const std::uint8_t *data, std::size_t size, bool cmyk, QI
     result = err.warning;
 
 cleanup:
+    if (ahead)
+        ahead->join();
     jpeg_destroy_decompress(&cinfo);
     std::free(cmykRow);
     return result;
@@ -194,13 +299,13 @@ DecodeResult decodeJpeg(const std::uint8_t *data, std::size_t size, int parts)
     std::thread second;
     if (split < h.size.height())
         second = std::thread([&] { lower = decodeRows(data, size, h.cmyk, image, split, h.size.height()); });
-    else if (parts > 1 && h.progressive)
-        // While every scan is read (most of the time), the second core maps
-        // the picture's memory in. The whole 13-megapixel progressive job
-        // took 160 against 185 ms here (medians, with other programs using
-        // memory between runs), without the occasional 0.1 s stall.
-        second = std::thread([&] { populateForWriting(image.bits(), std::size_t(image.sizeInBytes())); });
-    const DecodeError upper = decodeRows(data, size, h.cmyk, image, 0, split);
+    // The whole 13-megapixel progressive job took 160 against 185 ms here
+    // with the picture's rows mapped ahead, and about a further 20 ms less
+    // with the coefficient arrays too (medians, other programs using memory
+    // between runs), without the occasional 0.1 s stall of large pages.
+    MemoryAhead ahead(image.bits(), std::size_t(image.sizeInBytes()));
+    const bool mapAhead = parts > 1 && h.progressive;
+    const DecodeError upper = decodeRows(data, size, h.cmyk, image, 0, split, mapAhead ? &ahead : nullptr);
     if (second.joinable())
         second.join();
     result.error = lower == DecodeError::Truncated ? lower : upper != DecodeError::None ? upper : lower;
