@@ -89,6 +89,8 @@ SplitHorizontalTable splitHorizontal(const AxisCoefficients &c, int inSize)
         const int start = std::min(c.first[xx], inSize - groups * 4);
         const int shift = c.first[xx] - start;
         t.start[xx] = start;
+        if ((start + groups * 4) * 3 + 4 <= inSize * 3)
+            t.wideLoads = xx + 1; // starts never decrease: the safe pixels come first
         const std::int32_t *w = &c.weights[static_cast<std::size_t>(xx) * c.ksize];
         std::int16_t *lanes = &t.lanes[static_cast<std::size_t>(xx) * groups * 32];
         for (int tap = 0; tap < c.count[xx]; ++tap) {

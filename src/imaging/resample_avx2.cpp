@@ -2,6 +2,7 @@
 #include "imaging/resample_internal.h"
 
 #include <immintrin.h>
+#include <algorithm>
 #include <cstring>
 
 namespace tovalin::detail {
@@ -24,43 +25,58 @@ inline __m256i pairWeights(std::int16_t a, std::int16_t b)
                              | (static_cast<std::int32_t>(static_cast<std::uint16_t>(b)) << 16));
 }
 
-} // namespace
-
-void horizontalRowAvx2(const std::uint8_t *in, std::uint8_t *out, int outWidth,
-                       const AxisCoefficients &, const SplitHorizontalTable &t)
+// One output pixel: `groups` runs of four source pixels from p, weighed by
+// the low and high halves of the weights, folded, combined and clipped.
+// Wide loads take 16 bytes of which the 12 are used: one load and one
+// shuffle a run instead of two loads, an insert, a broadcast and a shuffle.
+template <bool Wide>
+inline void horizontalPixel(const std::uint8_t *p, const std::int16_t *lanes, int groups, std::uint8_t *out)
 {
     // Four source pixels, 12 bytes, spread as 16-bit lanes: pixels 0,1 of
     // each channel in the low half, pixels 2,3 in the high half.
     const __m256i spread = _mm256_setr_epi8(
         0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1,
         6, -1, 9, -1, 7, -1, 10, -1, 8, -1, 11, -1, -1, -1, -1, -1);
-    {
-        const std::int16_t *lanes = t.lanes.data();
-        for (int xx = 0; xx < outWidth; ++xx) {
-            const std::uint8_t *p = in + t.start[xx] * 3;
-            __m256i low = _mm256_setzero_si256();
-            __m256i high = _mm256_setzero_si256();
-            for (int g = 0; g < t.groups; ++g, p += 12, lanes += 32) {
-                std::int32_t tail;
-                std::memcpy(&tail, p + 8, 4); // exactly 12 bytes: never past the row
-                const __m128i px = _mm_insert_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)), tail, 2);
-                const __m256i v = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(px), spread);
-                low = _mm256_add_epi32(low, _mm256_madd_epi16(v, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(lanes))));
-                high = _mm256_add_epi32(high, _mm256_madd_epi16(v, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(lanes + 16))));
-            }
-            // Fold the two pixel pairs together, then combine and clip.
-            const __m128i lo = _mm_add_epi32(_mm256_castsi256_si128(low), _mm256_extracti128_si256(low, 1));
-            const __m128i hi = _mm_add_epi32(_mm256_castsi256_si128(high), _mm256_extracti128_si256(high, 1));
-            const __m128i half = _mm_set1_epi32(1 << (kPrecisionBits - 1));
-            const __m128i sum = _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(hi, kSplitBits), lo), half);
-            const __m128i v = _mm_srai_epi32(sum, kPrecisionBits);
-            const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(v, v), _mm_setzero_si128());
-            const std::uint32_t rgb = static_cast<std::uint32_t>(_mm_cvtsi128_si32(packed));
-            out[xx * 3 + 0] = static_cast<std::uint8_t>(rgb);
-            out[xx * 3 + 1] = static_cast<std::uint8_t>(rgb >> 8);
-            out[xx * 3 + 2] = static_cast<std::uint8_t>(rgb >> 16);
+    __m256i low = _mm256_setzero_si256();
+    __m256i high = _mm256_setzero_si256();
+    for (int g = 0; g < groups; ++g, p += 12, lanes += 32) {
+        __m128i px;
+        if (Wide) {
+            px = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        } else {
+            std::int32_t tail;
+            std::memcpy(&tail, p + 8, 4); // exactly 12 bytes: never past the row
+            px = _mm_insert_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)), tail, 2);
         }
+        const __m256i v = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(px), spread);
+        low = _mm256_add_epi32(low, _mm256_madd_epi16(v, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(lanes))));
+        high = _mm256_add_epi32(high, _mm256_madd_epi16(v, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(lanes + 16))));
     }
+    // Fold the two pixel pairs together, then combine and clip.
+    const __m128i lo = _mm_add_epi32(_mm256_castsi256_si128(low), _mm256_extracti128_si256(low, 1));
+    const __m128i hi = _mm_add_epi32(_mm256_castsi256_si128(high), _mm256_extracti128_si256(high, 1));
+    const __m128i half = _mm_set1_epi32(1 << (kPrecisionBits - 1));
+    const __m128i sum = _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(hi, kSplitBits), lo), half);
+    const __m128i v = _mm_srai_epi32(sum, kPrecisionBits);
+    const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(v, v), _mm_setzero_si128());
+    const std::uint32_t rgb = static_cast<std::uint32_t>(_mm_cvtsi128_si32(packed));
+    out[0] = static_cast<std::uint8_t>(rgb);
+    out[1] = static_cast<std::uint8_t>(rgb >> 8);
+    out[2] = static_cast<std::uint8_t>(rgb >> 16);
+}
+
+} // namespace
+
+void horizontalRowAvx2(const std::uint8_t *in, std::uint8_t *out, int outWidth,
+                       const AxisCoefficients &, const SplitHorizontalTable &t)
+{
+    const std::size_t laneStride = static_cast<std::size_t>(t.groups) * 32;
+    const int wide = std::min(t.wideLoads, outWidth);
+    int xx = 0;
+    for (; xx < wide; ++xx)
+        horizontalPixel<true>(in + t.start[xx] * 3, &t.lanes[xx * laneStride], t.groups, out + xx * 3);
+    for (; xx < outWidth; ++xx)
+        horizontalPixel<false>(in + t.start[xx] * 3, &t.lanes[xx * laneStride], t.groups, out + xx * 3);
 }
 
 void verticalRowAvx2(const std::uint8_t *const *rows, int n, const std::int32_t *k,

@@ -36,9 +36,11 @@ inline std::uint8_t clip8(int v)
 // `groups` runs of four source pixels from `start`, the window moved inside
 // the row at the edges and the unused taps given weight 0. Each run holds the
 // low then the high halves, each as 16 lanes: pixels 0,1 for R, G, B, pad,
-// then pixels 2,3 likewise.
+// then pixels 2,3 likewise. The first `wideLoads` output pixels may read 16
+// bytes for each run: their last run ends at least 4 bytes before the row.
 struct SplitHorizontalTable {
     int groups = 0;
+    int wideLoads = 0;
     std::vector<int> start;
     std::vector<std::int16_t> lanes; // out * groups * 32
 };
