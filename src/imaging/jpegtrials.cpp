@@ -313,6 +313,8 @@ HuffTable optimalTable(std::array<long, 257> freq)
     return t;
 }
 
+// Huffman codes into bytes, eight at a time through a 64-bit buffer; only
+// a word holding a 0xFF byte goes byte by byte to stuff a zero after it.
 class BitWriter {
 public:
     explicit BitWriter(std::vector<std::uint8_t> &out) : m_out(out) {}
@@ -320,38 +322,61 @@ public:
     // every byte stuffed).
     void reserveBlock()
     {
-        if (m_out.capacity() - m_out.size() < 512)
-            m_out.reserve(m_out.capacity() * 2 + 4096);
+        if (m_out.size() - m_used < 512)
+            m_out.resize(m_out.size() * 2 + 4096);
     }
-    void put(std::uint32_t bits, int count)
+    // `bits` holds exactly `count` (at most 32) bits.
+    void put(std::uint64_t bits, int count)
     {
-        m_buffer = (m_buffer << count) | (bits & ((1u << count) - 1));
-        m_count += count;
-        if (m_count >= 32)
-            drain();
+        m_free -= count;
+        if (m_free >= 0) {
+            m_buffer = (m_buffer << count) | bits;
+            return;
+        }
+        // Fill the buffer, write it, keep the rest of `bits` (the higher,
+        // already written ones are shifted out later).
+        m_buffer = (m_buffer << (count + m_free)) | (bits >> -m_free);
+        write(m_buffer);
+        m_free += 64;
+        m_buffer = bits;
     }
-    void flush()
+    // Pads the last byte with ones; returns the bytes written.
+    std::size_t finish()
     {
-        if (m_count % 8)
-            put(0x7F, 8 - m_count % 8); // pad the last byte with ones
-        drain();
+        int used = 64 - m_free;
+        if (used % 8) {
+            const int pad = 8 - used % 8;
+            put((1u << pad) - 1, pad);
+            used = 64 - m_free;
+        }
+        for (int shift = used - 8; shift >= 0; shift -= 8)
+            writeByte(static_cast<std::uint8_t>(m_buffer >> shift));
+        return m_used;
     }
 
 private:
-    void drain()
+    void write(std::uint64_t word)
     {
-        while (m_count >= 8) {
-            const auto byte = static_cast<std::uint8_t>(m_buffer >> (m_count - 8));
-            m_out.push_back(byte);
-            if (byte == 0xFF)
-                m_out.push_back(0);
-            m_count -= 8;
+        if (word & 0x8080808080808080ull & ~(word + 0x0101010101010101ull)) {
+            for (int shift = 56; shift >= 0; shift -= 8)
+                writeByte(static_cast<std::uint8_t>(word >> shift));
+            return;
         }
+        const std::uint64_t bigEndian = __builtin_bswap64(word);
+        std::memcpy(&m_out[m_used], &bigEndian, 8);
+        m_used += 8;
+    }
+    void writeByte(std::uint8_t byte)
+    {
+        m_out[m_used++] = byte;
+        if (byte == 0xFF)
+            m_out[m_used++] = 0;
     }
 
     std::vector<std::uint8_t> &m_out;
+    std::size_t m_used = 0;
     std::uint64_t m_buffer = 0;
-    int m_count = 0;
+    int m_free = 64;
 };
 
 // Runs through every block of the scan, quantised, telling `visit` the
@@ -541,13 +566,12 @@ QByteArray JpegTrials::encode(int factor) const
     const char scan[] = {3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0};
     appendMarker(out, 0xDA, QByteArray(scan, sizeof scan));
 
-    std::vector<std::uint8_t> scanData;
-    scanData.reserve(std::size_t(out.size()) + mcus * 16);
+    std::vector<std::uint8_t> scanData(mcus * 16 + 4096);
     BitWriter bits(scanData);
+    // A code and the value's low bits (one less when negative) in one go.
     auto emitValue = [&bits](const HuffTable &table, int symbol, std::int32_t value, int size) {
-        bits.put(table.code[symbol], table.size[symbol]);
-        if (size)
-            bits.put(std::uint32_t(value < 0 ? value - 1 : value), size);
+        const std::uint32_t low = std::uint32_t(value < 0 ? value - 1 : value) & ((1u << size) - 1);
+        bits.put(std::uint64_t(table.code[symbol]) << size | low, table.size[symbol] + size);
     };
     forEachBlock(m_coefs.get(), mcus, q, [&](int table, std::int32_t dcDiff, const std::int16_t *block, std::uint64_t nonzero) {
         bits.reserveBlock();
@@ -564,8 +588,8 @@ QByteArray JpegTrials::encode(int factor) const
         if (endOfBlock)
             bits.put(acTable.code[0], acTable.size[0]);
     });
-    bits.flush();
-    out.append(reinterpret_cast<const char *>(scanData.data()), qsizetype(scanData.size()));
+    const std::size_t scanBytes = bits.finish();
+    out.append(reinterpret_cast<const char *>(scanData.data()), qsizetype(scanBytes));
     out.append("\xFF\xD9", 2);
     return out;
 }
