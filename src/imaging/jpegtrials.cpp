@@ -317,13 +317,20 @@ HuffTable optimalTable(std::array<long, 257> freq)
 // a word holding a 0xFF byte goes byte by byte to stuff a zero after it.
 class BitWriter {
 public:
-    explicit BitWriter(std::vector<std::uint8_t> &out) : m_out(out) {}
+    // Appends to `out`, whose capacity should already hold the scan.
+    explicit BitWriter(QByteArray &out) : m_out(out), m_used(std::size_t(out.size()))
+    {
+        m_out.resize(std::max<qsizetype>(out.capacity(), out.size() + 4096));
+        m_data = m_out.data();
+    }
     // Room for one more block at worst (every coefficient coded in 27 bits,
     // every byte stuffed).
     void reserveBlock()
     {
-        if (m_out.size() - m_used < 512)
-            m_out.resize(m_out.size() * 2 + 4096);
+        if (std::size_t(m_out.size()) - m_used < 512) {
+            m_out.resize(m_out.size() * 2);
+            m_data = m_out.data();
+        }
     }
     // `bits` holds exactly `count` (at most 32) bits.
     void put(std::uint64_t bits, int count)
@@ -340,8 +347,8 @@ public:
         m_free += 64;
         m_buffer = bits;
     }
-    // Pads the last byte with ones; returns the bytes written.
-    std::size_t finish()
+    // Pads the last byte with ones and ends the array at the last byte.
+    void finish()
     {
         int used = 64 - m_free;
         if (used % 8) {
@@ -351,7 +358,7 @@ public:
         }
         for (int shift = used - 8; shift >= 0; shift -= 8)
             writeByte(static_cast<std::uint8_t>(m_buffer >> shift));
-        return m_used;
+        m_out.resize(qsizetype(m_used));
     }
 
 private:
@@ -363,18 +370,19 @@ private:
             return;
         }
         const std::uint64_t bigEndian = __builtin_bswap64(word);
-        std::memcpy(&m_out[m_used], &bigEndian, 8);
+        std::memcpy(m_data + m_used, &bigEndian, 8);
         m_used += 8;
     }
     void writeByte(std::uint8_t byte)
     {
-        m_out[m_used++] = byte;
+        m_data[m_used++] = static_cast<char>(byte);
         if (byte == 0xFF)
-            m_out[m_used++] = 0;
+            m_data[m_used++] = 0;
     }
 
-    std::vector<std::uint8_t> &m_out;
-    std::size_t m_used = 0;
+    QByteArray &m_out;
+    char *m_data; // m_out's, after each resize
+    std::size_t m_used;
     std::uint64_t m_buffer = 0;
     int m_free = 64;
 };
@@ -547,7 +555,15 @@ QByteArray JpegTrials::encode(int factor) const
     const std::array<HuffTable, 2> dc = {optimalTable(counts.dc[0]), optimalTable(counts.dc[1])};
     const std::array<HuffTable, 2> ac = {optimalTable(counts.ac[0]), optimalTable(counts.ac[1])};
 
+    // The scan's length before stuffing is known from the counts: one
+    // allocation, with room for a stuffed byte in every 64, then no copy.
+    std::int64_t scanBits = 0;
+    for (int t = 0; t < 2; ++t)
+        for (int symbol = 0; symbol < 256; ++symbol)
+            scanBits += counts.dc[t][symbol] * (dc[t].size[symbol] + symbol)
+                        + counts.ac[t][symbol] * (ac[t].size[symbol] + (symbol & 15));
     QByteArray out;
+    out.reserve(qsizetype(scanBits / 8 + scanBits / 512 + 2048));
     out.append("\xFF\xD8", 2);
     appendMarker(out, 0xE0, QByteArray("JFIF\0\x01\x01\x00\x00\x01\x00\x01\x00\x00", 14));
     for (int n = 0; n < 2; ++n) {
@@ -566,8 +582,7 @@ QByteArray JpegTrials::encode(int factor) const
     const char scan[] = {3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0};
     appendMarker(out, 0xDA, QByteArray(scan, sizeof scan));
 
-    std::vector<std::uint8_t> scanData(mcus * 16 + 4096);
-    BitWriter bits(scanData);
+    BitWriter bits(out);
     // A code and the value's low bits (one less when negative) in one go.
     auto emitValue = [&bits](const HuffTable &table, int symbol, std::int32_t value, int size) {
         const std::uint32_t low = std::uint32_t(value < 0 ? value - 1 : value) & ((1u << size) - 1);
@@ -588,8 +603,7 @@ QByteArray JpegTrials::encode(int factor) const
         if (endOfBlock)
             bits.put(acTable.code[0], acTable.size[0]);
     });
-    const std::size_t scanBytes = bits.finish();
-    out.append(reinterpret_cast<const char *>(scanData.data()), qsizetype(scanBytes));
+    bits.finish();
     out.append("\xFF\xD9", 2);
     return out;
 }
