@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -422,6 +423,41 @@ bool forEachAc(std::uint64_t nonzero, Run run)
     return last != kBlock - 1;
 }
 
+// How often each Huffman symbol occurs in `mcus` MCUs from `coefs`.
+Counts countSymbols(const std::int16_t *coefs, std::size_t mcus, const QuantTables &q)
+{
+    Counts counts;
+    forEachBlock(coefs, mcus, q, [&counts](int table, std::int32_t dcDiff, const std::int16_t *block, std::uint64_t nonzero) {
+        ++counts.dc[table][bitCount(std::uint32_t(dcDiff < 0 ? -dcDiff : dcDiff))];
+        auto &ac = counts.ac[table];
+        const bool endOfBlock = forEachAc(nonzero, [&](int run, int k) {
+            for (; run > 15; run -= 16)
+                ++ac[0xF0];
+            ++ac[(run << 4) + bitCount(std::uint32_t(block[k] < 0 ? -block[k] : block[k]))];
+        });
+        if (endOfBlock)
+            ++ac[0];
+    });
+    return counts;
+}
+
+// Bits of a histogram's symbols and their values at its entropy, which an
+// optimal code comes within a few per cent of.
+double entropyBits(const std::array<long, 257> &freq, bool dc)
+{
+    double total = 0;
+    for (int s = 0; s < 256; ++s)
+        total += double(freq[s]);
+    double bits = 0;
+    for (int s = 0; s < 256; ++s) {
+        if (freq[s] == 0)
+            continue;
+        const double f = double(freq[s]);
+        bits += f * (std::log2(total / f) + (dc ? s : s & 15));
+    }
+    return bits;
+}
+
 void appendMarker(QByteArray &out, std::uint8_t marker, const QByteArray &body)
 {
     out.append('\xFF');
@@ -533,6 +569,36 @@ JpegTrials::JpegTrials(const QImage &rgb888)
     other.join();
 }
 
+std::int64_t JpegTrials::estimateSize(int factor) const
+{
+    if (!ok())
+        return 0;
+    const QuantTables q = quantTablesFor(factor);
+    // Every step-th MCU row, whole rows so the DC differences stay as coded.
+    const int step = (m_mcusDown + kEstimateRows - 1) / kEstimateRows;
+    Counts all;
+    int rows = 0;
+    for (int row = 0; row < m_mcusDown; row += step, ++rows) {
+        const Counts c = countSymbols(&m_coefs.get()[std::size_t(row) * m_mcusAcross * kBlocksPerMcu * kBlock], std::size_t(m_mcusAcross), q);
+        for (int t = 0; t < 2; ++t)
+            for (int symbol = 0; symbol < 256; ++symbol) {
+                all.dc[t][symbol] += c.dc[t][symbol];
+                all.ac[t][symbol] += c.ac[t][symbol];
+            }
+    }
+    double bits = 0;
+    int symbols = 0; // each listed in its table's marker
+    for (int t = 0; t < 2; ++t) {
+        bits += entropyBits(all.dc[t], true) + entropyBits(all.ac[t], false);
+        symbols += int(std::count_if(all.dc[t].begin(), all.dc[t].end(), [](long f) { return f > 0; }))
+                   + int(std::count_if(all.ac[t].begin(), all.ac[t].end(), [](long f) { return f > 0; }));
+    }
+    // Start, JFIF, two quantisation tables, frame, four Huffman tables
+    // without their symbols, scan header and end.
+    constexpr int kMarkerBytes = 2 + 18 + 2 * 69 + 19 + 4 * 21 + 14 + 2;
+    return std::int64_t(bits / 8 * m_mcusDown / rows) + kMarkerBytes + symbols;
+}
+
 QByteArray JpegTrials::encode(int factor) const
 {
     if (!ok())
@@ -540,18 +606,7 @@ QByteArray JpegTrials::encode(int factor) const
     const QuantTables q = quantTablesFor(factor);
     const std::size_t mcus = std::size_t(m_mcusAcross) * m_mcusDown;
 
-    Counts counts;
-    forEachBlock(m_coefs.get(), mcus, q, [&counts](int table, std::int32_t dcDiff, const std::int16_t *block, std::uint64_t nonzero) {
-        ++counts.dc[table][bitCount(std::uint32_t(dcDiff < 0 ? -dcDiff : dcDiff))];
-        auto &ac = counts.ac[table];
-        const bool endOfBlock = forEachAc(nonzero, [&](int run, int k) {
-            for (; run > 15; run -= 16)
-                ++ac[0xF0];
-            ++ac[(run << 4) + bitCount(std::uint32_t(block[k] < 0 ? -block[k] : block[k]))];
-        });
-        if (endOfBlock)
-            ++ac[0];
-    });
+    const Counts counts = countSymbols(m_coefs.get(), mcus, q);
     const std::array<HuffTable, 2> dc = {optimalTable(counts.dc[0]), optimalTable(counts.dc[1])};
     const std::array<HuffTable, 2> ac = {optimalTable(counts.ac[0]), optimalTable(counts.ac[1])};
 

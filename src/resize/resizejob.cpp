@@ -76,6 +76,19 @@ public:
         return best;
     }
 
+    // What the trials' sample tells of the size at a factor, scaled by how
+    // far it was off at the nearest factor already encoded.
+    double guessSize(int factor)
+    {
+        double guess = double(estimate(factor));
+        const auto below = nearestKnown(factor, false);
+        const auto above = nearestKnown(factor, true);
+        const auto nearest = !below ? above : !above ? below : factor - below->first <= above->first - factor ? below : above;
+        if (nearest && estimate(nearest->first) > 0)
+            guess *= double(nearest->second) / double(estimate(nearest->first));
+        return guess;
+    }
+
     // Only factors within [lo, hi] can still be written.
     void keepBytesWithin(int lo, int hi)
     {
@@ -97,15 +110,24 @@ private:
         return e;
     }
 
+    std::int64_t estimate(int factor)
+    {
+        const auto found = m_estimates.find(factor);
+        if (found != m_estimates.end())
+            return found->second;
+        return m_estimates[factor] = m_trials.estimateSize(factor);
+    }
+
     const JpegTrials &m_trials;
     std::map<int, Entry> m_all;
+    std::map<int, std::int64_t> m_estimates;
 };
 
 // Starts, on the second core, the trial the next iteration will most likely
 // ask for. Sizes never grow with the factor, so a known size on the far side
 // of the target settles the direction; otherwise the size at the middle is
-// read off its neighbours (log size linear in the factor). A wrong guess
-// costs a spare encoding, never a different result.
+// guessed from a sample of the picture. A wrong guess costs a spare
+// encoding, never a different result.
 void encodeAhead(Encodings &encodings, int lo, int hi, std::int64_t target)
 {
     const int mid = midFactor(lo, hi);
@@ -114,15 +136,12 @@ void encodeAhead(Encodings &encodings, int lo, int hi, std::int64_t target)
     const auto below = encodings.nearestKnown(mid, false);
     const auto above = encodings.nearestKnown(mid, true);
     bool tooLarge = true;
-    if (above && above->second > target) {
+    if (above && above->second > target)
         tooLarge = true;
-    } else if (below && below->second <= target) {
+    else if (below && below->second <= target)
         tooLarge = false;
-    } else if (below && above && below->second > 0 && above->second > 0) {
-        const double t = static_cast<double>(mid - below->first) / (above->first - below->first);
-        const double logSize = std::log(double(below->second)) * (1 - t) + std::log(double(above->second)) * t;
-        tooLarge = std::exp(logSize) > static_cast<double>(target);
-    }
+    else
+        tooLarge = encodings.guessSize(mid) > static_cast<double>(target);
     encodings.startAhead(tooLarge ? ifTooLarge : ifFits);
 }
 

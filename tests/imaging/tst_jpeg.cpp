@@ -175,6 +175,33 @@ private slots:
             QVERIFY2(trials.encode(f) == encodeJpeg(image, f).bytes, qPrintable(QString::number(f)));
     }
 
+    // The search guesses its next step from a sample of the rows: the
+    // guess must land near the real size, for any picture height.
+    void estimateIsNearTheSize_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("factor");
+        QTest::newRow("photo, middle factor") << "photo.jpg" << QSize(800, 600) << 128;
+        QTest::newRow("photo, fine factor") << "photo.jpg" << QSize(800, 600) << 20;
+        QTest::newRow("synthetic, tall") << "" << QSize(300, 1700) << 90;
+        QTest::newRow("few rows") << "" << QSize(640, 40) << 60;
+        QTest::newRow("one row") << "" << QSize(301, 1) << 30;
+    }
+    void estimateIsNearTheSize()
+    {
+        QFETCH(QString, source);
+        QFETCH(QSize, size);
+        QFETCH(int, factor);
+        QImage image = photo(source, size.width());
+        if (image.height() != size.height())
+            image = testPhoto(size.width(), size.height());
+        const JpegTrials trials(image);
+        const double real = double(trials.encode(factor).size());
+        const double estimate = double(trials.estimateSize(factor));
+        QVERIFY2(std::abs(estimate - real) <= 0.1 * real, qPrintable(QStringLiteral("%1 for %2").arg(estimate).arg(real)));
+    }
+
     void refusesWhatItCannotEncode()
     {
         QCOMPARE(encodeJpeg(QImage(), 30).error, EncodeError::NoImage);
