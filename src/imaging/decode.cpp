@@ -1,5 +1,6 @@
 #include "imaging/decode.h"
 
+#include "common/fastmemory.h"
 #include "common/memorypolicy.h"
 #include "imaging/decode_internal.h"
 
@@ -10,6 +11,8 @@
 #include <QTransform>
 
 #include <cstring>
+#include <optional>
+#include <thread>
 
 namespace tovalin {
 
@@ -154,6 +157,28 @@ bool gifIsComplete(const QByteArray &bytes)
     return false;
 }
 
+QImage::Format pngPictureFormat(const QByteArray &bytes, QSize &size)
+{
+    const auto *p = reinterpret_cast<const std::uint8_t *>(bytes.constData());
+    if (bytes.size() < 33 || std::memcmp(p + 12, "IHDR", 4) != 0 || p[24] != 8 || p[28] != 0)
+        return QImage::Format_Invalid;
+    size = QSize(int(readU32(p + 16, false) & 0x7FFFFFFF), int(readU32(p + 20, false) & 0x7FFFFFFF));
+    if (p[25] == 6)
+        return QImage::Format_ARGB32;
+    if (p[25] != 2)
+        return QImage::Format_Invalid;
+    // Walk the chunks up to the pixels: with a transparent colour, no guess.
+    for (qsizetype at = 33; at + 8 <= bytes.size();) {
+        const std::uint32_t length = readU32(p + at, false);
+        if (std::memcmp(p + at + 4, "IDAT", 4) == 0)
+            return QImage::Format_RGB32;
+        if (std::memcmp(p + at + 4, "tRNS", 4) == 0 || length > std::uint32_t(bytes.size()))
+            return QImage::Format_Invalid;
+        at += qsizetype(length) + 12;
+    }
+    return QImage::Format_Invalid;
+}
+
 } // namespace detail
 
 namespace {
@@ -176,9 +201,49 @@ QByteArray knownFormat(const QByteArray &bytes)
     return {};
 }
 
+// Runs a step on the second core, waited for before the scope ends.
+class Ahead {
+public:
+    template <typename Step>
+    explicit Ahead(Step step)
+    {
+        try {
+            m_thread = std::thread(step);
+        } catch (const std::exception &) {
+            step(); // no thread to spare
+        }
+    }
+    ~Ahead() { wait(); }
+    Ahead(const Ahead &) = delete;
+    Ahead &operator=(const Ahead &) = delete;
+    void wait()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    std::thread m_thread;
+};
+
 // Any other format, through Qt's readers.
 DecodeResult decodeWithQt(const QByteArray &bytes)
 {
+    // A PNG's picture is made, and its memory mapped in, on the second core
+    // while the reader is set up (the first time, Qt looks through its
+    // plugins for about a millisecond). Qt's reader fills a picture of the
+    // right size and format as it is.
+    QImage image;
+    QSize headerSize;
+    const QImage::Format predicted = knownFormat(bytes) == "png" ? pngPictureFormat(bytes, headerSize) : QImage::Format_Invalid;
+    std::optional<Ahead> ahead;
+    if (predicted != QImage::Format_Invalid && pixelsWithinBudget(headerSize.width(), headerSize.height()))
+        ahead.emplace([&image, headerSize, predicted] {
+            image = QImage(headerSize, predicted);
+            if (!image.isNull())
+                populateForWriting(image.bits(), std::size_t(image.sizeInBytes()));
+        });
+
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
@@ -199,7 +264,8 @@ DecodeResult decodeWithQt(const QByteArray &bytes)
         result.error = DecodeError::Truncated;
         return result;
     }
-    QImage image;
+    if (ahead)
+        ahead->wait();
     if (!reader.read(&image)) {
         result.error = reader.error() == QImageReader::InvalidDataError && reader.errorString().contains("memory")
                            ? DecodeError::OutOfMemory

@@ -18,6 +18,10 @@ DecodeResult decodeHeif(const std::uint8_t *data, std::size_t size);
 bool bmpIsComplete(const QByteArray &bytes);
 bool gifIsComplete(const QByteArray &bytes);
 
+// The format Qt's PNG reader gives an 8-bit RGB or RGBA PNG, and its size,
+// from the header; Format_Invalid for other PNGs.
+QImage::Format pngPictureFormat(const QByteArray &bytes, QSize &size);
+
 // EXIF orientation (1..8) from the TIFF structure of an Exif block; 1 when
 // absent or unreadable.
 int exifOrientation(const std::uint8_t *tiff, std::size_t size);

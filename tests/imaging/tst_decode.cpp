@@ -7,6 +7,7 @@
 #include <QBuffer>
 #include <QColorSpace>
 #include <QFile>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QTemporaryDir>
 #include <QTest>
@@ -209,6 +210,45 @@ private slots:
         QCOMPARE(two.error, Error::None);
         QVERIFY(one.image == two.image);
         QVERIFY(one.image == QImage::fromData(jpeg).convertToFormat(QImage::Format_RGB888));
+    }
+
+    // A PNG's picture is made ahead in the format Qt's reader will pick,
+    // or not at all when the header cannot tell.
+    void pngMadeAheadAsQtReadsIt_data()
+    {
+        QTest::addColumn<QByteArray>("png");
+        QTest::addColumn<bool>("guessed");
+        QImage rgba(40, 30, QImage::Format_ARGB32);
+        rgba.fill(QColor(10, 200, 30, 100));
+        const QByteArray rgb = encoded(testPhoto(40, 30), "png");
+        // A transparent colour (tRNS) right after the header.
+        const QByteArray transparent = rgb.left(33) + pngChunk("tRNS", QByteArray("\0\x0A\0\xC8\0\x1E", 6)) + rgb.mid(33);
+        QTest::newRow("rgb") << rgb << true;
+        QTest::newRow("rgba") << encoded(rgba, "png") << true;
+        QTest::newRow("rgb with a transparent colour") << transparent << false;
+        QTest::newRow("grey") << encoded(testPhoto(40, 30).convertToFormat(QImage::Format_Grayscale8), "png") << false;
+        QTest::newRow("16 bits a channel") << encoded(rgba.convertToFormat(QImage::Format_RGBA64), "png") << false;
+    }
+    void pngMadeAheadAsQtReadsIt()
+    {
+        QFETCH(QByteArray, png);
+        QFETCH(bool, guessed);
+        QSize size;
+        const QImage::Format format = detail::pngPictureFormat(png, size);
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, "png");
+        QVERIFY(reader.canRead());
+        QCOMPARE(format, guessed ? reader.imageFormat() : QImage::Format_Invalid);
+        if (guessed)
+            QCOMPARE(size, reader.size());
+        // Read into the picture made ahead, or into Qt's own: the same.
+        const DecodeResult d = decodeImageData(png);
+        QCOMPARE(d.error, Error::None);
+        const QImage qt = QImage::fromData(png);
+        QCOMPARE(d.image.size(), qt.size());
+        if (!qt.hasAlphaChannel())
+            QCOMPARE(d.image, qt.convertToFormat(QImage::Format_RGB888));
     }
 
     // A phone's motion photo is the JPEG with a video after it: the picture
