@@ -25,32 +25,32 @@ constexpr std::array<int, kBlock> kNatural = {
     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
-// --- Colour conversion (libjpeg's rgb_ycc tables, 16 fraction bits) -------
+// --- Colour conversion (libjpeg's rgb_ycc, 16 fraction bits) -------------
 
-struct YccTables {
-    std::array<std::int32_t, 256> ry, gy, by, rcb, gcb, bcb, gcr, bcr;
-    YccTables()
-    {
-        auto fix = [](double x) { return static_cast<std::int32_t>(x * 65536 + 0.5); };
-        const std::int32_t half = 1 << 15;
-        const std::int32_t offset = 128 << 16;
-        for (int i = 0; i < 256; ++i) {
-            ry[i] = fix(0.29900) * i;
-            gy[i] = fix(0.58700) * i;
-            by[i] = fix(0.11400) * i + half;
-            rcb[i] = -fix(0.16874) * i;
-            gcb[i] = -fix(0.33126) * i;
-            bcb[i] = fix(0.5) * i + offset + half - 1; // also red's share of Cr
-            gcr[i] = -fix(0.41869) * i;
-            bcr[i] = -fix(0.08131) * i;
-        }
-    }
-};
+// libjpeg looks each component up in tables that are linear in it, so the
+// products below give the same sums; written so, a row vectorises.
+constexpr std::int32_t fix(double x) { return static_cast<std::int32_t>(x * 65536 + 0.5); }
+constexpr std::int32_t kHalf = 1 << 15;
+constexpr std::int32_t kChromaOffset = (128 << 16) + kHalf - 1;
 
-const YccTables &ycc()
+__attribute__((target_clones("avx2", "default"))) void rgbRowToYcc(const std::uint8_t *rgb, int width, std::uint8_t *y,
+                                                                    std::uint8_t *cb, std::uint8_t *cr)
 {
-    static const YccTables tables;
-    return tables;
+    for (int x = 0; x < width; ++x) {
+        const std::int32_t r = rgb[3 * x], g = rgb[3 * x + 1], b = rgb[3 * x + 2];
+        y[x] = static_cast<std::uint8_t>((fix(0.29900) * r + fix(0.58700) * g + fix(0.11400) * b + kHalf) >> 16);
+        cb[x] = static_cast<std::uint8_t>((-fix(0.16874) * r - fix(0.33126) * g + fix(0.5) * b + kChromaOffset) >> 16);
+        cr[x] = static_cast<std::uint8_t>((fix(0.5) * r - fix(0.41869) * g - fix(0.08131) * b + kChromaOffset) >> 16);
+    }
+}
+
+// 2x2 average of two full-width chroma rows with libjpeg's alternating
+// rounding bias (1, 2, 1, 2, ...).
+__attribute__((target_clones("avx2", "default"))) void downsampleRow(const std::uint8_t *upper, const std::uint8_t *lower,
+                                                                      int outWidth, std::uint8_t *out)
+{
+    for (int x = 0; x < outWidth; ++x)
+        out[x] = static_cast<std::uint8_t>((upper[2 * x] + upper[2 * x + 1] + lower[2 * x] + lower[2 * x + 1] + 1 + (x & 1)) >> 2);
 }
 
 // --- Forward DCT (libjpeg's jpeg_fdct_islow, bit for bit) -----------------
@@ -508,7 +508,6 @@ JpegTrials::JpegTrials(const QImage &rgb888)
     m_coefs.reset(new (std::nothrow) std::int16_t[count]);
     if (!m_coefs)
         return;
-    const YccTables &t = ycc();
 
     // One MCU row at a time: 16 luma rows and 8 chroma rows, padded as
     // libjpeg pads them (last column and last row repeated).
@@ -535,23 +534,13 @@ JpegTrials::JpegTrials(const QImage &rgb888)
                     std::uint8_t *yRow = &luma[std::size_t(pair * 2 + k) * lumaStride];
                     std::uint8_t *cbRow = &cbFull[std::size_t(k) * fullChromaStride];
                     std::uint8_t *crRow = &crFull[std::size_t(k) * fullChromaStride];
-                    for (int x = 0; x < m_width; ++x, rgb += 3) {
-                        const int r = rgb[0], g = rgb[1], b = rgb[2];
-                        yRow[x] = static_cast<std::uint8_t>((t.ry[r] + t.gy[g] + t.by[b]) >> 16);
-                        cbRow[x] = static_cast<std::uint8_t>((t.rcb[r] + t.gcb[g] + t.bcb[b]) >> 16);
-                        crRow[x] = static_cast<std::uint8_t>((t.bcb[r] + t.gcr[g] + t.bcr[b]) >> 16);
-                    }
+                    rgbRowToYcc(rgb, m_width, yRow, cbRow, crRow);
                     std::fill(yRow + m_width, yRow + lumaStride, yRow[m_width - 1]);
                     std::fill(cbRow + m_width, cbRow + fullChromaStride, cbRow[m_width - 1]);
                     std::fill(crRow + m_width, crRow + fullChromaStride, crRow[m_width - 1]);
                 }
-                // 2x2 average with libjpeg's alternating rounding bias.
-                for (int x = 0, bias = 1; x < chromaStride; ++x, bias ^= 3) {
-                    cb[std::size_t(pair) * chromaStride + x] = static_cast<std::uint8_t>(
-                        (cbFull[2 * x] + cbFull[2 * x + 1] + cbFull[fullChromaStride + 2 * x] + cbFull[fullChromaStride + 2 * x + 1] + bias) >> 2);
-                    cr[std::size_t(pair) * chromaStride + x] = static_cast<std::uint8_t>(
-                        (crFull[2 * x] + crFull[2 * x + 1] + crFull[fullChromaStride + 2 * x] + crFull[fullChromaStride + 2 * x + 1] + bias) >> 2);
-                }
+                downsampleRow(cbFull.data(), cbFull.data() + fullChromaStride, chromaStride, &cb[std::size_t(pair) * chromaStride]);
+                downsampleRow(crFull.data(), crFull.data() + fullChromaStride, chromaStride, &cr[std::size_t(pair) * chromaStride]);
             }
             for (int mx = 0; mx < m_mcusAcross; ++mx) {
                 std::int16_t *mcu = &m_coefs.get()[(std::size_t(my) * m_mcusAcross + mx) * kBlocksPerMcu * kBlock];
