@@ -104,7 +104,7 @@ inline void fdct1d(Lanes *d)
 // An 8x8 block of samples (row stride given) to zigzag-ordered coefficients:
 // along the rows first (a lane per row), then down the columns (a lane per
 // column).
-__attribute__((target_clones("avx2", "default"))) void forwardDct(const std::uint8_t *samples, int stride, std::int16_t *out)
+void forwardDctPortable(const std::uint8_t *samples, int stride, std::int16_t *out)
 {
     Lanes d[8];
     for (int x = 0; x < 8; ++x)
@@ -118,6 +118,47 @@ __attribute__((target_clones("avx2", "default"))) void forwardDct(const std::uin
     fdct1d<false>(e);
     for (int k = 0; k < kBlock; ++k)
         out[k] = static_cast<std::int16_t>(e[kNatural[k] / 8][kNatural[k] % 8]);
+}
+
+// Rows to columns of an 8x8 block of 32-bit lanes, in registers.
+__attribute__((target("avx2"))) inline void transpose8x8(Lanes *v)
+{
+    __m256i r[8], t[8];
+    for (int i = 0; i < 8; ++i)
+        r[i] = reinterpret_cast<__m256i>(v[i]);
+    for (int i = 0; i < 8; i += 2) {
+        t[i] = _mm256_unpacklo_epi32(r[i], r[i + 1]);
+        t[i + 1] = _mm256_unpackhi_epi32(r[i], r[i + 1]);
+    }
+    for (int i = 0; i < 8; i += 4) {
+        r[i] = _mm256_unpacklo_epi64(t[i], t[i + 2]);
+        r[i + 1] = _mm256_unpackhi_epi64(t[i], t[i + 2]);
+        r[i + 2] = _mm256_unpacklo_epi64(t[i + 1], t[i + 3]);
+        r[i + 3] = _mm256_unpackhi_epi64(t[i + 1], t[i + 3]);
+    }
+    for (int i = 0; i < 4; ++i) {
+        v[i] = reinterpret_cast<Lanes>(_mm256_permute2x128_si256(r[i], r[i + 4], 0x20));
+        v[i + 4] = reinterpret_cast<Lanes>(_mm256_permute2x128_si256(r[i], r[i + 4], 0x31));
+    }
+}
+
+// The same arithmetic, the block turned with shuffles rather than lane by lane.
+__attribute__((target("avx2"))) void forwardDctAvx2(const std::uint8_t *samples, int stride, std::int16_t *out)
+{
+    Lanes d[8];
+    for (int y = 0; y < 8; ++y)
+        d[y] = reinterpret_cast<Lanes>(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(samples + y * stride)))) - 128;
+    transpose8x8(d);
+    fdct1d<true>(d);
+    transpose8x8(d);
+    fdct1d<false>(d);
+    alignas(32) std::int16_t natural[kBlock];
+    for (int v = 0; v < 8; v += 2) {
+        const __m256i packed = _mm256_packs_epi32(reinterpret_cast<__m256i>(d[v]), reinterpret_cast<__m256i>(d[v + 1]));
+        _mm256_store_si256(reinterpret_cast<__m256i *>(natural + v * 8), _mm256_permute4x64_epi64(packed, 0xD8));
+    }
+    for (int k = 0; k < kBlock; ++k)
+        out[k] = natural[kNatural[k]];
 }
 
 // --- Quantisation (libjpeg-turbo's reciprocal division) -------------------
@@ -509,6 +550,7 @@ JpegTrials::JpegTrials(const QImage &rgb888)
     if (!m_coefs)
         return;
 
+    const auto forwardDct = hasAvx2() ? forwardDctAvx2 : forwardDctPortable;
     // One MCU row at a time: 16 luma rows and 8 chroma rows, padded as
     // libjpeg pads them (last column and last row repeated).
     auto mcuRows = [&](int firstRow, int endRow) {
