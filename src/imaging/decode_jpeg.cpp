@@ -176,6 +176,8 @@ private:
     {
         MemoryAhead &self = of(cinfo);
         self.m_realize(cinfo);
+        if (self.m_helper.joinable())
+            return; // called again: the memory is already on its way
         // Without a memory limit every array is wholly in memory now; an
         // access of no rows hands out its row pointers and changes nothing.
         for (int a = 0; a < self.m_arrays; ++a) {
