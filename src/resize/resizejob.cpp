@@ -7,7 +7,6 @@
 
 #include <QFileInfo>
 
-#include <cmath>
 #include <future>
 #include <map>
 #include <optional>
