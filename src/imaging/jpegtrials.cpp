@@ -1,6 +1,7 @@
 #include "imaging/jpegtrials.h"
 
 #include "imaging/jpeg.h"
+#include "imaging/resample.h"
 
 #include <algorithm>
 #include <array>
@@ -257,12 +258,6 @@ __attribute__((target("avx2"))) std::uint64_t quantizeAvx2(const std::int16_t *i
     return ~zero;
 }
 
-bool hasAvx2()
-{
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
-
 // --- Huffman coding --------------------------------------------------------
 
 int bitCount(std::uint32_t v) { return v ? 32 - __builtin_clz(v) : 0; }
@@ -445,7 +440,7 @@ private:
 template <typename Visit>
 void forEachBlock(const std::int16_t *coefs, std::size_t mcus, const QuantTables &q, Visit visit)
 {
-    const auto quantize = hasAvx2() ? quantizeAvx2 : quantizePortable;
+    const auto quantize = cpuHasAvx2() ? quantizeAvx2 : quantizePortable;
     std::array<std::int32_t, 3> lastDc{};
     alignas(32) std::int16_t block[kBlock];
     const std::int16_t *in = coefs;
@@ -474,10 +469,9 @@ bool forEachAc(std::uint64_t nonzero, Run run)
     return last != kBlock - 1;
 }
 
-// How often each Huffman symbol occurs in `mcus` MCUs from `coefs`.
-Counts countSymbols(const std::int16_t *coefs, std::size_t mcus, const QuantTables &q)
+// Adds how often each Huffman symbol occurs in `mcus` MCUs from `coefs`.
+void countSymbols(const std::int16_t *coefs, std::size_t mcus, const QuantTables &q, Counts &counts)
 {
-    Counts counts;
     forEachBlock(coefs, mcus, q, [&counts](int table, std::int32_t dcDiff, const std::int16_t *block, std::uint64_t nonzero) {
         ++counts.dc[table][bitCount(std::uint32_t(dcDiff < 0 ? -dcDiff : dcDiff))];
         auto &ac = counts.ac[table];
@@ -489,7 +483,6 @@ Counts countSymbols(const std::int16_t *coefs, std::size_t mcus, const QuantTabl
         if (endOfBlock)
             ++ac[0];
     });
-    return counts;
 }
 
 // Bits of a histogram's symbols and their values at its entropy, which an
@@ -550,7 +543,7 @@ JpegTrials::JpegTrials(const QImage &rgb888)
     if (!m_coefs)
         return;
 
-    const auto forwardDct = hasAvx2() ? forwardDctAvx2 : forwardDctPortable;
+    const auto forwardDct = cpuHasAvx2() ? forwardDctAvx2 : forwardDctPortable;
     // One MCU row at a time: 16 luma rows and 8 chroma rows, padded as
     // libjpeg pads them (last column and last row repeated).
     auto mcuRows = [&](int firstRow, int endRow) {
@@ -619,14 +612,8 @@ std::int64_t JpegTrials::estimateSize(int factor) const
     const int step = (m_mcusDown + kEstimateRows - 1) / kEstimateRows;
     Counts all;
     int rows = 0;
-    for (int row = 0; row < m_mcusDown; row += step, ++rows) {
-        const Counts c = countSymbols(&m_coefs.get()[std::size_t(row) * m_mcusAcross * kBlocksPerMcu * kBlock], std::size_t(m_mcusAcross), q);
-        for (int t = 0; t < 2; ++t)
-            for (int symbol = 0; symbol < 256; ++symbol) {
-                all.dc[t][symbol] += c.dc[t][symbol];
-                all.ac[t][symbol] += c.ac[t][symbol];
-            }
-    }
+    for (int row = 0; row < m_mcusDown; row += step, ++rows)
+        countSymbols(&m_coefs.get()[std::size_t(row) * m_mcusAcross * kBlocksPerMcu * kBlock], std::size_t(m_mcusAcross), q, all);
     double bits = 0;
     int symbols = 0; // each listed in its table's marker
     for (int t = 0; t < 2; ++t) {
@@ -647,7 +634,8 @@ QByteArray JpegTrials::encode(int factor) const
     const QuantTables q = quantTablesFor(factor);
     const std::size_t mcus = std::size_t(m_mcusAcross) * m_mcusDown;
 
-    const Counts counts = countSymbols(m_coefs.get(), mcus, q);
+    Counts counts;
+    countSymbols(m_coefs.get(), mcus, q, counts);
     const std::array<HuffTable, 2> dc = {optimalTable(counts.dc[0]), optimalTable(counts.dc[1])};
     const std::array<HuffTable, 2> ac = {optimalTable(counts.ac[0]), optimalTable(counts.ac[1])};
 
