@@ -11,8 +11,7 @@
 #include <QTransform>
 
 #include <cstring>
-#include <optional>
-#include <thread>
+#include <future>
 
 namespace tovalin {
 
@@ -201,44 +200,22 @@ QByteArray knownFormat(const QByteArray &bytes)
     return {};
 }
 
-// Runs a step on the second core, waited for before the scope ends.
-class Ahead {
-public:
-    template <typename Step>
-    explicit Ahead(Step step)
-    {
-        try {
-            m_thread = std::thread(step);
-        } catch (const std::exception &) {
-            step(); // no thread to spare
-        }
-    }
-    ~Ahead() { wait(); }
-    Ahead(const Ahead &) = delete;
-    Ahead &operator=(const Ahead &) = delete;
-    void wait()
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-private:
-    std::thread m_thread;
-};
-
 // Any other format, through Qt's readers.
 DecodeResult decodeWithQt(const QByteArray &bytes)
 {
     // A PNG's picture is made, and its memory mapped in, on the second core
     // while the reader is set up (the first time, Qt looks through its
     // plugins for about a millisecond). Qt's reader fills a picture of the
-    // right size and format as it is.
+    // right size and format as it is. The future waits for the step when
+    // it goes, before `image` does; with no thread to spare, the step runs
+    // at the wait instead.
+    const QByteArray known = knownFormat(bytes);
     QImage image;
     QSize headerSize;
-    const QImage::Format predicted = knownFormat(bytes) == "png" ? pngPictureFormat(bytes, headerSize) : QImage::Format_Invalid;
-    std::optional<Ahead> ahead;
+    const QImage::Format predicted = known == "png" ? pngPictureFormat(bytes, headerSize) : QImage::Format_Invalid;
+    std::future<void> ahead;
     if (predicted != QImage::Format_Invalid && pixelsWithinBudget(headerSize.width(), headerSize.height()))
-        ahead.emplace([&image, headerSize, predicted] {
+        ahead = std::async(std::launch::async | std::launch::deferred, [&image, headerSize, predicted] {
             image = QImage(headerSize, predicted);
             if (!image.isNull())
                 populateForWriting(image.bits(), std::size_t(image.sizeInBytes()));
@@ -247,7 +224,6 @@ DecodeResult decodeWithQt(const QByteArray &bytes)
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
-    const QByteArray known = knownFormat(bytes);
     QImageReader reader(&buffer, known);
     reader.setAutoDetectImageFormat(known.isEmpty());
     reader.setAutoTransform(true);
@@ -264,8 +240,8 @@ DecodeResult decodeWithQt(const QByteArray &bytes)
         result.error = DecodeError::Truncated;
         return result;
     }
-    if (ahead)
-        ahead->wait();
+    if (ahead.valid())
+        ahead.wait();
     if (!reader.read(&image)) {
         result.error = reader.error() == QImageReader::InvalidDataError && reader.errorString().contains("memory")
                            ? DecodeError::OutOfMemory
