@@ -49,6 +49,8 @@ QString saveProblem(SaveError error)
     case SaveError::NameTooLong: return QStringLiteral("ファイル名が長すぎます。");
     case SaveError::FolderNotWritable: return QStringLiteral("保存先のフォルダに書き込めません（書き込み権限がありません）。");
     case SaveError::FileReadOnly: return QStringLiteral("既存のファイルが読み取り専用のため、置き換えられません。");
+    case SaveError::LinkNotReplaceable:
+        return QStringLiteral("同じ名前の、他のユーザーのシンボリックリンクがあるため、置き換えられません。");
     case SaveError::DiskFull: return QStringLiteral("ディスクの空きが足りません。");
     case SaveError::WriteFailed: return QStringLiteral("書き込みに失敗しました。");
     }

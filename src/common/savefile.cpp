@@ -2,49 +2,99 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tovalin {
+
+namespace {
+
+// A fresh file beside the target, made by us alone (O_EXCL: never an
+// existing file or a link someone put there); -1 with errno set on failure.
+int createTemporary(const QByteArray &folder, const QByteArray &name, QByteArray &tempPath)
+{
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        tempPath = folder + '/' + '.' + name.left(200) + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36)
+                   + ".tmp";
+        const int fd = ::open(tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    const char *at = bytes.constData();
+    for (qsizetype left = bytes.size(); left > 0;) {
+        const ssize_t n = ::write(fd, at, std::size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        at += n;
+        left -= n;
+    }
+    return true;
+}
+
+SaveError writeError() { return errno == ENOSPC || errno == EDQUOT ? SaveError::DiskFull : SaveError::WriteFailed; }
+
+} // namespace
 
 SaveError writeFileReplacing(const QString &path, const QByteArray &bytes)
 {
     const QFileInfo target(path);
     if (target.fileName().isEmpty())
         return SaveError::NoFileName;
-    if (target.isDir())
-        return SaveError::IsFolder;
     if (QFile::encodeName(target.fileName()).size() > NAME_MAX)
         return SaveError::NameTooLong;
     if (!target.dir().exists())
         return SaveError::NoFolder;
+    const QByteArray finalPath = QFile::encodeName(target.absoluteFilePath());
+    const QByteArray folder = QFile::encodeName(target.absolutePath());
 
-    QSaveFile file(path);
-    // Keep the rename atomic even where the folder is not writable for a
-    // temporary file: then fail rather than write the target in place.
-    file.setDirectWriteFallback(false);
-    // Unbuffered: Qt's buffered writes lose the error of a flush that the
-    // disk cuts short (a full disk), and the rename would then put a
-    // truncated file in place of the old one.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        if (target.exists() && !target.isWritable())
-            return SaveError::FileReadOnly;
-        if (::access(QFile::encodeName(target.absolutePath()).constData(), W_OK) != 0)
-            return SaveError::FolderNotWritable;
-        return SaveError::WriteFailed;
+    // What stands at the name now, itself: a link is never followed.
+    struct stat old {};
+    const bool exists = ::lstat(finalPath.constData(), &old) == 0;
+    if (exists && S_ISDIR(old.st_mode))
+        return SaveError::IsFolder;
+    if (exists && S_ISREG(old.st_mode) && ::access(finalPath.constData(), W_OK) != 0)
+        return SaveError::FileReadOnly;
+
+    QByteArray tempPath;
+    const int fd = createTemporary(folder, QFile::encodeName(target.fileName()), tempPath);
+    if (fd < 0)
+        return errno == EACCES || errno == EPERM || errno == EROFS ? SaveError::FolderNotWritable : writeError();
+    // A replaced file keeps its permissions, as an editor's save would.
+    if (exists && S_ISREG(old.st_mode))
+        ::fchmod(fd, old.st_mode & 07777);
+    // Written whole and on disk before the rename, so the name holds the old
+    // file or the new one, never a part.
+    const bool written = writeAll(fd, bytes) && ::fdatasync(fd) == 0;
+    const SaveError failed = written ? SaveError::None : writeError();
+    ::close(fd);
+    if (!written) {
+        ::unlink(tempPath.constData());
+        return failed;
     }
-    errno = 0;
-    if (file.write(bytes) != bytes.size()) {
-        const bool full = errno == ENOSPC;
-        file.cancelWriting();
-        return full ? SaveError::DiskFull : SaveError::WriteFailed;
+    // rename replaces a link itself, never the file it points to.
+    if (::rename(tempPath.constData(), finalPath.constData()) != 0) {
+        const int why = errno;
+        ::unlink(tempPath.constData());
+        // In a shared (sticky) folder only a file's owner may replace it.
+        if (why == EPERM || why == EACCES)
+            return exists && S_ISLNK(old.st_mode) ? SaveError::LinkNotReplaceable : SaveError::FileReadOnly;
+        return why == ENOSPC ? SaveError::DiskFull : SaveError::WriteFailed;
     }
-    errno = 0;
-    if (!file.commit())
-        return errno == ENOSPC ? SaveError::DiskFull : SaveError::WriteFailed;
     return SaveError::None;
 }
 

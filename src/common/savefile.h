@@ -13,12 +13,15 @@ enum class SaveError {
     NameTooLong,       // longer than the file system allows
     FolderNotWritable, // no permission to create files in the folder
     FileReadOnly,      // the existing file may not be replaced
+    LinkNotReplaceable, // another user's link stands at the name in a shared folder
     DiskFull,          // no space left
     WriteFailed,       // any other failure to write or replace
 };
 
 // Writes the whole file beside the target and renames it over the target,
 // so an existing file is replaced only by a complete new one, never lost.
+// A symbolic link at the name is replaced itself: what it points to is
+// never written, and a dangling link creates nothing elsewhere.
 SaveError writeFileReplacing(const QString &path, const QByteArray &bytes);
 
 } // namespace tovalin

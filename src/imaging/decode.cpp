@@ -10,8 +10,12 @@
 #include <QImageReader>
 #include <QTransform>
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <future>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tovalin {
 
@@ -200,6 +204,21 @@ QByteArray knownFormat(const QByteArray &bytes)
     return {};
 }
 
+// A picture of the size and format the reader will fill, all of colour 0
+// (for an indexed picture, its first palette entry). The reader fills a
+// picture of its own size and format as it is, so whatever it leaves
+// unwritten (pixels an RLE bitmap skips, strips a TIFF lacks) has that
+// colour instead of whatever the memory last held.
+QImage filledForReader(const QImageReader &reader, QSize size)
+{
+    const QImage::Format format = reader.imageFormat();
+    if (format == QImage::Format_Invalid || !size.isValid())
+        return {};
+    QImage image(size, format);
+    image.fill(0);
+    return image;
+}
+
 // Any other format, through Qt's readers.
 DecodeResult decodeWithQt(const QByteArray &bytes)
 {
@@ -230,6 +249,11 @@ DecodeResult decodeWithQt(const QByteArray &bytes)
     if (!reader.canRead())
         return {{}, DecodeError::UnknownFormat, {}};
     const QByteArray format = reader.format();
+    // Only the formats Tovalin names; each of their readers is checked
+    // for pictures cut short or left partly unwritten.
+    static const QByteArrayList accepted = {"png", "gif", "bmp", "webp", "tiff"};
+    if (!accepted.contains(format))
+        return {{}, DecodeError::UnknownFormat, {}};
     DecodeResult result;
     result.size = reader.size();
     if (result.size.isValid() && !pixelsWithinBudget(result.size.width(), result.size.height())) {
@@ -242,6 +266,8 @@ DecodeResult decodeWithQt(const QByteArray &bytes)
     }
     if (ahead.valid())
         ahead.wait();
+    else
+        image = filledForReader(reader, result.size);
     if (!reader.read(&image)) {
         result.error = reader.error() == QImageReader::InvalidDataError && reader.errorString().contains("memory")
                            ? DecodeError::OutOfMemory
@@ -301,7 +327,9 @@ DecodeResult decodeImageData(const QByteArray &bytes)
 {
     const std::uint8_t *p = bytesOf(bytes);
     const std::size_t size = std::size_t(bytes.size());
-    if (size >= 3 && p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF)
+    // Any start-of-image marker: libjpeg passes over stray bytes before the
+    // next marker, and checks the rest as it does for every JPEG.
+    if (size >= 2 && p[0] == 0xFF && p[1] == 0xD8)
         return decodeJpeg(p, size);
     if (looksLikeHeif(p, size))
         return decodeHeif(p, size);
@@ -315,14 +343,31 @@ DecodeResult decodeImageFile(const QString &path)
         return {{}, DecodeError::IsFolder, {}};
     if (!info.exists())
         return {{}, DecodeError::NotFound, {}};
-    QFile file(path);
-    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+    // Read, not mapped: a mapped file that shrinks while it is decoded
+    // kills the process (SIGBUS); a read one is only short.
+    const int fd = info.isFile() ? ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC) : -1;
+    if (fd < 0)
         return {{}, DecodeError::CannotOpen, {}};
-    // Mapped, not read: a motion photo's video is never paged in.
-    uchar *mapped = file.map(0, file.size());
-    if (!mapped)
-        return decodeImageData(file.readAll());
-    return decodeImageData(QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), qsizetype(file.size())));
+    struct stat st {};
+    QByteArray bytes;
+    bool whole = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (whole && st.st_size > 0) {
+        bytes = QByteArray(qsizetype(st.st_size), Qt::Uninitialized);
+        qsizetype got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + got, std::size_t(bytes.size() - got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += n;
+        }
+        whole = got == bytes.size();
+    }
+    ::close(fd);
+    if (!whole)
+        return {{}, st.st_size > 0 ? DecodeError::Truncated : DecodeError::CannotOpen, {}};
+    return decodeImageData(bytes);
 }
 
 } // namespace tovalin

@@ -10,8 +10,11 @@
 #include <thread>
 #include <utility>
 
-#include <jerror.h>
+// jpeglib.h first: its configuration decides which messages jerror.h has.
+// clang-format off
 #include <jpeglib.h>
+#include <jerror.h>
+// clang-format on
 
 namespace tovalin::detail {
 
@@ -21,6 +24,7 @@ struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     DecodeError warning = DecodeError::None; // the first serious warning
+    bool inData = false; // past the header: the picture's data is being read
 };
 
 void onError(j_common_ptr cinfo)
@@ -28,30 +32,53 @@ void onError(j_common_ptr cinfo)
     std::longjmp(reinterpret_cast<ErrorManager *>(cinfo->err)->jump, 1);
 }
 
-// libjpeg only warns when data runs out or is corrupt, and fills in the
-// rest itself; those pictures are refused. Other warnings (an unusual
-// marker, extra bytes before the end marker) leave the picture whole.
+// More stray bytes before the end marker than any camera's padding: the
+// decoder lost its place in the data and read less than was there.
+constexpr long kMostPaddingBeforeEnd = 64;
+
+// What a warning tells of the picture: libjpeg only warns when data runs
+// out or is corrupt and fills in the rest itself, and such pictures are
+// refused. Oddities before the first scan (an unusual marker, stray bytes
+// between markers) and a little padding before the end marker leave the
+// picture whole, as cameras and phones write them.
+DecodeError judge(const jpeg_error_mgr &err, bool inData)
+{
+    switch (err.msg_code) {
+    case JWRN_JPEG_EOF:
+        return DecodeError::Truncated;
+    case JWRN_HIT_MARKER:
+    case JWRN_MUST_RESYNC:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_NOT_SEQUENTIAL:
+    case JWRN_BOGUS_PROGRESSION:
+        return DecodeError::Damaged;
+    case JWRN_EXTRANEOUS_DATA: {
+        if (!inData)
+            return DecodeError::None;
+        const int marker = err.msg_parm.i[1];
+        if (marker == JPEG_EOI)
+            return err.msg_parm.i[0] > kMostPaddingBeforeEnd ? DecodeError::Damaged : DecodeError::None;
+        return DecodeError::Damaged; // before a restart marker or a later scan
+    }
+    default:
+        return DecodeError::None;
+    }
+}
+
+// A serious warning inside the picture's data stops the decoding at once:
+// nothing more is read or touched for a picture that will be refused.
 void onMessage(j_common_ptr cinfo, int level)
 {
     if (level != -1)
         return;
     auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
-    if (err->warning != DecodeError::None)
+    const DecodeError seen = judge(err->pub, err->inData);
+    if (seen == DecodeError::None || err->warning != DecodeError::None)
         return;
-    switch (cinfo->err->msg_code) {
-    case JWRN_JPEG_EOF:
-        err->warning = DecodeError::Truncated;
-        break;
-    case JWRN_HIT_MARKER:
-    case JWRN_MUST_RESYNC:
-    case JWRN_HUFF_BAD_CODE:
-    case JWRN_NOT_SEQUENTIAL:
-    case JWRN_BOGUS_PROGRESSION:
-        err->warning = DecodeError::Damaged;
-        break;
-    default:
-        break;
-    }
+    err->warning = seen;
+    if (err->inData)
+        std::longjmp(err->jump, 1);
 }
 
 int orientationOf(const jpeg_decompress_struct &cinfo)
@@ -82,7 +109,51 @@ struct Header {
     bool progressive = false;
     int orientation = 1;
     QByteArray icc;
+    // Huffman-coded data holds at least a bit for every 8x8 block of every
+    // component (its DC code); a file shorter than that lies about its size.
+    std::uint64_t leastBytes = 0;
 };
+
+// Walks the segments and the scans' data up to the end marker; false when
+// the file ends first. Stray bytes between segments are passed over, as
+// libjpeg does.
+bool reachesEndMarker(const std::uint8_t *p, std::size_t size)
+{
+    std::size_t at = 2; // after the start marker
+    while (at + 1 < size) {
+        if (p[at] != 0xFF || p[at + 1] == 0xFF) {
+            ++at;
+            continue;
+        }
+        const std::uint8_t marker = p[at + 1];
+        at += 2;
+        if (marker == 0xD9)
+            return true;
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
+            continue; // no length follows
+        if (at + 2 > size)
+            return false;
+        at += std::size_t(p[at]) << 8 | p[at + 1];
+        if (marker != 0xDA)
+            continue;
+        // The scan's data runs to the next marker that is not a restart
+        // marker or a stuffed zero.
+        while (at + 1 < size) {
+            const auto *ff = static_cast<const std::uint8_t *>(std::memchr(p + at, 0xFF, size - at - 1));
+            if (!ff)
+                return false;
+            at = std::size_t(ff - p);
+            const std::uint8_t next = p[at + 1];
+            if (next == 0xFF)
+                ++at;
+            else if (next == 0x00 || (next >= 0xD0 && next <= 0xD7))
+                at += 2;
+            else
+                break;
+        }
+    }
+    return false;
+}
 
 Header readHeader(const std::uint8_t *data, std::size_t size)
 {
@@ -107,6 +178,9 @@ Header readHeader(const std::uint8_t *data, std::size_t size)
             h.cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
             h.progressive = jpeg_has_multiple_scans(&cinfo);
             h.orientation = orientationOf(cinfo);
+            if (!cinfo.arith_code)
+                for (int c = 0; c < cinfo.num_components; ++c)
+                    h.leastBytes += std::uint64_t(cinfo.comp_info[c].width_in_blocks) * cinfo.comp_info[c].height_in_blocks / 8;
             JOCTET *icc = nullptr;
             unsigned int iccSize = 0;
             if (!h.cmyk && jpeg_read_icc_profile(&cinfo, &icc, &iccSize)) {
@@ -242,6 +316,7 @@ DecodeError decodeRows(const std::uint8_t *data, std::size_t size, bool cmyk, QI
         ahead->attach(cinfo);
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
     jpeg_read_header(&cinfo, TRUE);
+    err.inData = true;
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
     jpeg_start_decompress(&cinfo);
     if (cmyk) {
@@ -282,6 +357,13 @@ DecodeResult decodeJpeg(const std::uint8_t *data, std::size_t size, int parts)
         return result;
     if (!pixelsWithinBudget(h.size.width(), h.size.height())) {
         result.error = DecodeError::TooLarge;
+        return result;
+    }
+    // Refused before anything of the picture's size is made: a file too
+    // short for its header's size, and a progressive file whose scans end
+    // early (its coefficient arrays would be zeroed and mapped in whole).
+    if (size < h.leastBytes || (h.progressive && !reachesEndMarker(data, size))) {
+        result.error = DecodeError::Truncated;
         return result;
     }
     QImage image(h.size, QImage::Format_RGB888);

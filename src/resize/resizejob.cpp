@@ -194,10 +194,8 @@ ResizeResult searchAndSave(const ResizeRequest &request, const JpegTrials &trial
     r.trials = found.iterations;
     // Trials are measured in memory; the work files keep the encodings at the
     // bounds the last iteration began with. They are a convenience: a folder
-    // that cannot take them never stops the user's file. They are written
-    // on the second core while the user's file is, each waiting on its disk.
-    const QByteArray workMin = encodings.bytes(found.lastLo);
-    const QByteArray workMax = encodings.bytes(found.lastHi);
+    // that cannot take them never stops the user's file, so on a nearly
+    // full disk the user's file takes the space first.
     const QByteArray final = encodings.bytes(found.finalFactor);
     if (cancelled(control)) {
         r.failure = JobFailure::Cancelled;
@@ -206,16 +204,20 @@ ResizeResult searchAndSave(const ResizeRequest &request, const JpegTrials &trial
     const QString minPath = request.workFolder + QLatin1Char('/') + kWorkMinName;
     const QString maxPath = request.workFolder + QLatin1Char('/') + kWorkMaxName;
     const auto writeWorkFiles = [&] {
-        return writeFileReplacing(minPath, workMin) == SaveError::None && writeFileReplacing(maxPath, workMax) == SaveError::None;
+        return writeFileReplacing(minPath, encodings.bytes(found.lastLo)) == SaveError::None
+               && writeFileReplacing(maxPath, encodings.bytes(found.lastHi)) == SaveError::None;
     };
     // A user's file named like a work file is written last, so it holds the result.
     const QString output = QFileInfo(request.outputPath).absoluteFilePath();
     const bool sameName = output == QFileInfo(minPath).absoluteFilePath() || output == QFileInfo(maxPath).absoluteFilePath();
-    std::future<bool> workFiles = std::async(sameName ? std::launch::deferred : std::launch::async, writeWorkFiles);
-    if (sameName)
-        workFiles.wait();
-    r = saved(r, request.outputPath, final);
-    r.workFilesSaved = workFiles.get();
+    if (sameName) {
+        const bool workFilesSaved = writeWorkFiles();
+        r = saved(r, request.outputPath, final);
+        r.workFilesSaved = workFilesSaved;
+    } else {
+        r = saved(r, request.outputPath, final);
+        r.workFilesSaved = r.failure == JobFailure::None && writeWorkFiles();
+    }
     r.overTarget = r.failure == JobFailure::None && r.bytesWritten > target;
     return r;
 }

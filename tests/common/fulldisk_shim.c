@@ -1,6 +1,7 @@
 // A full disk, for tests: loaded with LD_PRELOAD, it makes writes into files
 // below $TOVALIN_FULL_DIR fail with ENOSPC once a file holds
-// $TOVALIN_FULL_AFTER bytes (the write that crosses it is cut short).
+// $TOVALIN_FULL_AFTER bytes, or once all files written there together hold
+// $TOVALIN_FULL_BUDGET bytes (the write that crosses it is cut short).
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -22,15 +23,21 @@ ssize_t write(int fd, const void *buf, size_t n)
         if (len > 0) {
             path[len] = '\0';
             if (strncmp(path, dir, strlen(dir)) == 0) {
-                const off_t at = lseek(fd, 0, SEEK_CUR);
+                static off_t used; // by every file: space is not given back
+                const char *budget = getenv("TOVALIN_FULL_BUDGET");
+                const off_t at = budget ? used : lseek(fd, 0, SEEK_CUR);
                 const char *after = getenv("TOVALIN_FULL_AFTER");
-                const off_t room = after ? atol(after) : 0;
+                const off_t room = budget ? atol(budget) : after ? atol(after) : 0;
                 if (at >= room) {
                     errno = ENOSPC;
                     return -1;
                 }
                 if (at + (off_t)n > room)
                     n = (size_t)(room - at);
+                const ssize_t done = real_write(fd, buf, n);
+                if (budget && done > 0)
+                    used += done;
+                return done;
             }
         }
     }

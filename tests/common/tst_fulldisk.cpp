@@ -35,6 +35,7 @@ private slots:
     void cleanup()
     {
         qunsetenv("TOVALIN_FULL_DIR");
+        qunsetenv("TOVALIN_FULL_BUDGET");
         // The old file is whole and no temporary file is left behind.
         QCOMPARE(fileContents(m_full + "/cat.jpg"), m_old);
         QCOMPARE(QDir(m_full).entryList(QDir::Files | QDir::Hidden), QStringList{"cat.jpg"});
@@ -76,6 +77,31 @@ private slots:
         QCOMPARE(result.saveError, SaveError::DiskFull);
         QVERIFY(!result.workFilesSaved);
         QCOMPARE(text::jobProblem(result), QStringLiteral("ディスクの空きが足りません。"));
+    }
+
+    // Room for the user's file and a little more, not for the work files
+    // too: the user's file is written, whole, and the work files give way.
+    void workFilesGiveWayToTheUsersFile()
+    {
+        ResizeRequest r;
+        r.source = testPhoto(400, 250);
+        r.width = 400;
+        r.height = 250;
+        r.targetBytes = 20000;
+        r.outputPath = m_dir.filePath("roomy.jpg");
+        r.workFolder = m_dir.path();
+        const ResizeResult roomy = runResizeJob(r);
+        QCOMPARE(roomy.failure, JobFailure::None);
+        QVERIFY(roomy.workFilesSaved);
+
+        qputenv("TOVALIN_FULL_BUDGET", QByteArray::number(roomy.bytesWritten + 500));
+        r.outputPath = m_full + "/out.jpg";
+        r.workFolder = m_full;
+        const ResizeResult tight = runResizeJob(r);
+        QCOMPARE(tight.failure, JobFailure::None);
+        QVERIFY(!tight.workFilesSaved);
+        QCOMPARE(fileContents(r.outputPath), fileContents(m_dir.filePath("roomy.jpg")));
+        QVERIFY(QFile::remove(r.outputPath));
     }
 };
 

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -107,6 +108,52 @@ private slots:
         QCOMPARE(fileContents(target), QByteArray("old"));
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"out.jpg"});
         QFile::setPermissions(folder, all | QFile::WriteOwner);
+    }
+
+    // A link at the name is replaced itself: what it points to is never
+    // written, and a dangling link creates nothing.
+    void linksAreReplacedNotFollowed_data()
+    {
+        QTest::addColumn<bool>("dangling");
+        QTest::newRow("link to a file") << false;
+        QTest::newRow("dangling link") << true;
+    }
+    void linksAreReplacedNotFollowed()
+    {
+        QFETCH(bool, dangling);
+        const QString victim = m_dir.filePath("victim.txt");
+        const QString link = m_dir.filePath("Tovalin_w.htm");
+        QFile::remove(victim);
+        QFile::remove(link);
+        if (!dangling)
+            QCOMPARE(writeFileReplacing(victim, "precious"), SaveError::None);
+        QVERIFY(QFile::link(victim, link));
+        QCOMPARE(writeFileReplacing(link, "page"), SaveError::None);
+        QCOMPARE(fileContents(victim), dangling ? QByteArray("<missing>") : QByteArray("precious"));
+        QVERIFY(!QFileInfo(link).isSymLink());
+        QCOMPARE(fileContents(link), QByteArray("page"));
+    }
+
+    // In a shared folder (sticky, as /tmp) a user cannot replace another
+    // user's link: the save says so, and the link's target stays as it was.
+    void anotherUsersLinkInASharedFolder()
+    {
+        if (geteuid() != 0)
+            QSKIP("making another user's link needs root");
+        const QString folder = m_dir.filePath("shared");
+        QDir().mkpath(folder);
+        QVERIFY(::chmod(QFile::encodeName(m_dir.path()).constData(), 0755) == 0);
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 01777) == 0);
+        const QString victim = folder + "/victim.txt";
+        const QString link = folder + "/out.jpg";
+        QCOMPARE(writeFileReplacing(victim, "precious"), SaveError::None);
+        QVERIFY(::chmod(QFile::encodeName(victim).constData(), 0666) == 0);
+        QVERIFY(QFile::link(victim, link));
+        QVERIFY(::lchown(QFile::encodeName(link).constData(), 65533, 65533) == 0);
+        QCOMPARE(saveAsNobody(link, "new"), SaveError::LinkNotReplaceable);
+        QCOMPARE(fileContents(victim), QByteArray("precious"));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System), (QStringList{"out.jpg", "victim.txt"}));
     }
 };
 

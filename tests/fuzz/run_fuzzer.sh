@@ -9,7 +9,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp -r "$seeds" "$work/corpus"
 mkdir -p "$work/findings"
-export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
+# A small quarantine: freed memory held for use-after-free checks would
+# otherwise grow past -rss_limit_mb over a long run.
+export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:quarantine_size_mb=16
 export LSAN_OPTIONS=suppressions=$(dirname "$0")/../lsan.supp
 status=0
 "$fuzzer" -seed=1 -runs="$runs" -max_total_time="$seconds" -rss_limit_mb=1024 -malloc_limit_mb=512 -timeout=20 \

@@ -365,6 +365,47 @@ private slots:
         QCOMPARE(d.error, expected);
     }
 
+    // Pixels a reader leaves unwritten have one defined colour, never what
+    // the memory held before: a picture of the same byte size is decoded
+    // first, so its freed pixels are what the next one is given.
+    void unwrittenPixelsAreOneColour_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("painted");
+        const QByteArray crafted = fileContents(data("rle_skipped.bmp"));
+        QTest::newRow("delta jump, then an early end") << crafted << 14;
+        QByteArray none = crafted;
+        none.replace(none.size() - 10, 10, QByteArray("\x00\x01", 2));
+        QTest::newRow("no data at all") << none << 0;
+    }
+    void unwrittenPixelsAreOneColour()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, painted);
+        QImage noise(200, 150, QImage::Format_Indexed8);
+        noise.setColorCount(256);
+        for (int i = 0; i < 256; ++i)
+            noise.setColor(i, qRgb(i, 255 - i, i / 2));
+        for (int y = 0; y < 150; ++y)
+            for (int x = 0; x < 200; ++x)
+                noise.setPixel(x, y, uint((x * 7 + y * 13) % 251));
+        QVERIFY(!decodeImageData(encoded(noise, "bmp")).image.isNull());
+
+        const DecodeResult d = decodeImageData(bytes);
+        QCOMPARE(d.error, Error::None);
+        const QRgb unwritten = qRgb(10, 20, 30), paint = qRgb(200, 100, 50);
+        int paintedSeen = 0;
+        for (int y = 0; y < 150; ++y)
+            for (int x = 0; x < 200; ++x) {
+                const bool isPaint = (y == 149 && x < 10) || (y == 146 && x >= 15 && x < 19);
+                const QRgb want = isPaint && painted ? paint : unwritten;
+                if (d.image.pixel(x, y) != want)
+                    QFAIL(qPrintable(QStringLiteral("pixel %1,%2: %3").arg(x).arg(y).arg(d.image.pixel(x, y), 8, 16)));
+                paintedSeen += want == paint;
+            }
+        QCOMPARE(paintedSeen, painted);
+    }
+
     // Pictures that claim more pixels than we hold are refused from their
     // header, before anything of that size is allocated.
     void bombsAreRefused_data()
