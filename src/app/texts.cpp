@@ -31,6 +31,7 @@ QString decodeProblem(DecodeError error, QSize size)
     case DecodeError::UnknownFormat: return QStringLiteral("画像ファイルとして読み込めない形式です。");
     case DecodeError::Truncated: return QStringLiteral("画像ファイルが途中で切れています。");
     case DecodeError::Damaged: return QStringLiteral("画像ファイルが壊れています。");
+    case DecodeError::NoPixels: return QStringLiteral("画像の幅か高さが0ピクセルです。");
     case DecodeError::TooLarge:
         return QStringLiteral("%1×%2ピクセルの画像は大きすぎて扱えません（%3メガピクセルまで）。")
             .arg(size.width()).arg(size.height()).arg(maxPixels() / 1000000);

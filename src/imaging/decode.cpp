@@ -11,6 +11,7 @@
 #include <QTransform>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <future>
@@ -219,6 +220,32 @@ QImage filledForReader(const QImageReader &reader, QSize size)
     return image;
 }
 
+// Qt's readers hold the picture as 4 bytes a pixel.
+constexpr int kQtBytesPerPixel = 4;
+
+// The size a BMP's header claims; Qt's reader gives none for pictures over
+// its own limit.
+QSize bmpClaimedSize(const QByteArray &bytes)
+{
+    const auto *p = reinterpret_cast<const std::uint8_t *>(bytes.constData());
+    if (bytes.size() < 26)
+        return {};
+    if (readU32(p + 14, true) < 40)
+        return QSize(int(readU16(p + 18, true)), int(readU16(p + 20, true)));
+    const std::int64_t height = std::int32_t(readU32(p + 22, true));
+    return QSize(int(std::int32_t(readU32(p + 18, true))), int(std::min<std::int64_t>(height < 0 ? -height : height, INT32_MAX)));
+}
+
+// What the header tells, checked before any pixel buffer is made.
+DecodeError checkClaimedSize(QSize size)
+{
+    if (!size.isValid())
+        return DecodeError::None; // the reader finds out itself
+    if (size.isEmpty())
+        return DecodeError::NoPixels;
+    return pixelsWithinBudget(size.width(), size.height(), kQtBytesPerPixel) ? DecodeError::None : DecodeError::TooLarge;
+}
+
 // Any other format, through Qt's readers.
 DecodeResult decodeWithQt(const QByteArray &bytes)
 {
@@ -233,52 +260,54 @@ DecodeResult decodeWithQt(const QByteArray &bytes)
     QSize headerSize;
     const QImage::Format predicted = known == "png" ? pngPictureFormat(bytes, headerSize) : QImage::Format_Invalid;
     std::future<void> ahead;
-    if (predicted != QImage::Format_Invalid && pixelsWithinBudget(headerSize.width(), headerSize.height()))
+    if (predicted != QImage::Format_Invalid && pixelsWithinBudget(headerSize.width(), headerSize.height(), kQtBytesPerPixel))
         ahead = std::async(std::launch::async | std::launch::deferred, [&image, headerSize, predicted] {
             image = QImage(headerSize, predicted);
             if (!image.isNull())
                 populateForWriting(image.bits(), std::size_t(image.sizeInBytes()));
         });
 
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, known);
-    reader.setAutoDetectImageFormat(known.isEmpty());
-    reader.setAutoTransform(true);
-    if (!reader.canRead())
-        return {{}, DecodeError::UnknownFormat, {}};
-    const QByteArray format = reader.format();
-    // Only the formats Tovalin names; each of their readers is checked
-    // for pictures cut short or left partly unwritten.
-    static const QByteArrayList accepted = {"png", "gif", "bmp", "webp", "tiff"};
-    if (!accepted.contains(format))
-        return {{}, DecodeError::UnknownFormat, {}};
     DecodeResult result;
-    result.size = reader.size();
-    if (result.size.isValid() && !pixelsWithinBudget(result.size.width(), result.size.height())) {
-        result.error = DecodeError::TooLarge;
-        return result;
+    {
+        // The reader goes before the picture is prepared: some (GIF) keep a
+        // reference to it, and a shared picture is converted into a second
+        // full-size copy instead of in place.
+        QBuffer buffer;
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, known);
+        reader.setAutoDetectImageFormat(known.isEmpty());
+        reader.setAutoTransform(true);
+        if (!reader.canRead())
+            return {{}, DecodeError::UnknownFormat, {}};
+        const QByteArray format = reader.format();
+        // Only the formats Tovalin names; each of their readers is checked
+        // for pictures cut short or left partly unwritten.
+        static const QByteArrayList accepted = {"png", "gif", "bmp", "webp", "tiff"};
+        if (!accepted.contains(format))
+            return {{}, DecodeError::UnknownFormat, {}};
+        result.size = format == "bmp" ? bmpClaimedSize(bytes) : reader.size();
+        result.error = checkClaimedSize(result.size);
+        if (result.error == DecodeError::None
+            && ((format == "bmp" && !bmpIsComplete(bytes)) || (format == "gif" && !gifIsComplete(bytes))))
+            result.error = DecodeError::Truncated;
+        if (result.error != DecodeError::None)
+            return result;
+        if (ahead.valid())
+            ahead.wait();
+        else
+            image = filledForReader(reader, result.size);
+        if (!reader.read(&image)) {
+            result.error = reader.error() == QImageReader::InvalidDataError && reader.errorString().contains("memory")
+                               ? DecodeError::OutOfMemory
+                               : DecodeError::Damaged;
+            return result;
+        }
     }
-    if ((format == "bmp" && !bmpIsComplete(bytes)) || (format == "gif" && !gifIsComplete(bytes))) {
-        result.error = DecodeError::Truncated;
+    result.size = image.size();
+    result.error = checkClaimedSize(result.size);
+    if (result.error != DecodeError::None)
         return result;
-    }
-    if (ahead.valid())
-        ahead.wait();
-    else
-        image = filledForReader(reader, result.size);
-    if (!reader.read(&image)) {
-        result.error = reader.error() == QImageReader::InvalidDataError && reader.errorString().contains("memory")
-                           ? DecodeError::OutOfMemory
-                           : DecodeError::Damaged;
-        return result;
-    }
-    if (!pixelsWithinBudget(image.width(), image.height())) {
-        result.error = DecodeError::TooLarge;
-        result.size = image.size();
-        return result;
-    }
     result.image = normalizeForOutput(std::move(image));
     if (result.image.isNull())
         result.error = DecodeError::OutOfMemory;

@@ -15,6 +15,7 @@ enum class DecodeError {
     UnknownFormat, // not a picture we can read
     Truncated,     // the file ends before the picture does
     Damaged,       // the picture's data is corrupt
+    NoPixels,      // a side of 0 pixels
     TooLarge,      // more pixels than we agree to hold (size says how many)
     OutOfMemory,   // within budget, but the memory was not there
 };

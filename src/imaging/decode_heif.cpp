@@ -1,10 +1,12 @@
 #include "common/memorypolicy.h"
 #include "imaging/decode_internal.h"
+#include "imaging/heif_boxes.h"
 
 #include <libde265/de265.h>
 #include <libheif/heif.h>
 #include <libheif/heif_plugin.h>
 
+#include <algorithm>
 #include <cstring>
 #include <dlfcn.h>
 #include <memory>
@@ -41,7 +43,8 @@ struct HeifApi {
     F(heif_image_handle_get_raw_color_profile_size) F(heif_image_handle_get_raw_color_profile)               \
     F(heif_image_handle_get_nclx_color_profile) F(heif_nclx_color_profile_free)                               \
     F(heif_register_decoder_plugin) F(heif_image_create) F(heif_image_add_plane) F(heif_image_get_plane)      \
-    F(heif_nclx_color_profile_alloc) F(heif_image_set_nclx_color_profile)
+    F(heif_nclx_color_profile_alloc) F(heif_image_set_nclx_color_profile)                                      \
+    F(heif_context_set_maximum_image_size_limit)
     TOVALIN_HEIF_FUNCTIONS(TOVALIN_API_MEMBER)
 
     // Null when libheif cannot be loaded.
@@ -202,6 +205,10 @@ void HeifApi::registerHevcPlugin(const HeifApi &heif)
         heif.heif_register_decoder_plugin(&hevc::plugin);
 }
 
+// libheif holds the decoded planes (up to 3 bytes a pixel at 10 bits) and
+// the interleaved picture made from them.
+constexpr int kHeifBytesPerPixel = 6;
+
 template <typename T>
 using Owned = std::unique_ptr<T, void (*)(T *)>;
 
@@ -250,6 +257,8 @@ void blendRowOverWhite(const std::uint8_t *rgba, std::uint8_t *rgb, int width)
 
 DecodeError errorOf(const heif_error &e)
 {
+    if (e.subcode == heif_suberror_Security_limit_exceeded)
+        return DecodeError::TooLarge;
     if (e.code == heif_error_Memory_allocation_error)
         return DecodeError::OutOfMemory;
     if (e.code == heif_error_Unsupported_filetype || e.code == heif_error_Unsupported_feature)
@@ -283,17 +292,33 @@ DecodeResult decodeHeif(const std::uint8_t *data, std::size_t size)
         return {{}, DecodeError::UnknownFormat, {}};
     const HeifApi &heif = *api;
     DecodeResult result;
+    // The sizes the file declares (its ispe boxes) are not what libheif
+    // decodes: it makes a grid's canvas from the grid's own description and
+    // each picture at its coded size. Those are checked, before anything.
+    const HeifSizes real = readHeifSizes(data, size);
+    for (const QSize s : {real.output, real.largestCoded}) {
+        if (s.isValid() && s.isEmpty())
+            return {{}, DecodeError::NoPixels, s};
+        if (s.isValid() && !pixelsWithinBudget(s.width(), s.height(), kHeifBytesPerPixel))
+            return {{}, DecodeError::TooLarge, s};
+    }
     const Owned<heif_context> ctx(heif.heif_context_alloc(), heif.heif_context_free);
+    // libheif's own check of the declared sizes, at our budget's side.
+    heif.heif_context_set_maximum_image_size_limit(ctx.get(), int(std::min<std::int64_t>(maxPixels(kHeifBytesPerPixel), INT32_MAX)));
     heif_error e = heif.heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr);
     if (e.code != heif_error_Ok)
-        return {{}, errorOf(e), {}};
+        return {{}, errorOf(e), real.output};
     heif_image_handle *rawHandle = nullptr;
     e = heif.heif_context_get_primary_image_handle(ctx.get(), &rawHandle);
     const Owned<const heif_image_handle> handle(rawHandle, heif.heif_image_handle_release);
     if (e.code != heif_error_Ok)
         return {{}, errorOf(e), {}};
     result.size = QSize(heif.heif_image_handle_get_width(handle.get()), heif.heif_image_handle_get_height(handle.get()));
-    if (!pixelsWithinBudget(result.size.width(), result.size.height())) {
+    if (result.size.isEmpty()) {
+        result.error = DecodeError::NoPixels;
+        return result;
+    }
+    if (!pixelsWithinBudget(result.size.width(), result.size.height(), kHeifBytesPerPixel)) {
         result.error = DecodeError::TooLarge;
         return result;
     }

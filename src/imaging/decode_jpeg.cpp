@@ -34,7 +34,7 @@ void onError(j_common_ptr cinfo)
 
 // More stray bytes before the end marker than any camera's padding: the
 // decoder lost its place in the data and read less than was there.
-constexpr long kMostPaddingBeforeEnd = 64;
+constexpr long kMostPaddingBeforeEnd = 16;
 
 // What a warning tells of the picture: libjpeg only warns when data runs
 // out or is corrupt and fills in the rest itself, and such pictures are

@@ -19,3 +19,68 @@ def rle_bmp(width, height, data, name):
 
 
 rle_bmp(200, 150, bytes([10, 1, 0, 2, 5, 3, 4, 1, 0, 1]), 'rle_skipped.bmp')
+
+
+# JPEGs made with cjpeg -quality 85 (restarts.jpg with -restart 2,
+# progressive.jpg with -progressive) from a 320x213 reduction of
+# mate-backgrounds' Elephants.jpg; each hostile one flips one bit of their
+# scan data, where djpeg then reports corrupt data and nothing else.
+def flipped(source, offset, mask, name):
+    data = bytearray(open(source, 'rb').read())
+    data[offset] ^= mask
+    open(name, 'wb').write(data)
+
+
+flipped('sequential.jpg', 18677, 8, 'flip_lost_place.jpg')      # 28 extraneous bytes before the end marker
+flipped('restarts.jpg', 5858, 1, 'flip_before_restart.jpg')     # 173 extraneous bytes before RST1
+flipped('progressive.jpg', 14242, 64, 'flip_before_scan.jpg')   # 62 extraneous bytes before a later scan's DHT
+
+# A progressive JPEG whose frame header claims 16384x16384 while its scans
+# hold the data of 320x213.
+data = bytearray(open('progressive.jpg', 'rb').read())
+sof = data.index(b'\xff\xc2')
+data[sof + 5:sof + 9] = struct.pack('>HH', 16384, 16384)
+open('lying_progressive.jpg', 'wb').write(data)
+
+
+# HEIF grids built around photo.heic's coded picture (192x120): every tile
+# is that picture. grid.heic is an honest 2x2 grid of 384x240;
+# lying_grid.heic is a 5x5 grid whose descriptor makes a 20480x20480 canvas
+# while its ispe says 512x512.
+def box(kind, body):
+    return struct.pack('>I', 8 + len(body)) + kind + body
+
+
+def full(kind, version, body, flags=0):
+    return box(kind, struct.pack('>I', version << 24 | flags) + body)
+
+
+def heif_grid(rows, cols, canvas, grid_ispe, tile_ispe, name):
+    photo = open('photo.heic', 'rb').read()
+    hvcc = photo[photo.index(b'hvcC') - 4:][:struct.unpack('>I', photo[photo.index(b'hvcC') - 4:][:4])[0]]
+    coded = photo[0x166:0x166 + 0x21ff]  # the picture's data, as its iloc says
+    tiles = list(range(2, 2 + rows * cols))
+    infe = [full(b'infe', 2, struct.pack('>HH', 1, 0) + b'grid\0')]
+    infe += [full(b'infe', 2, struct.pack('>HH', t, 0) + b'hvc1\0', flags=1) for t in tiles]  # hidden
+    iinf = full(b'iinf', 0, struct.pack('>H', len(infe)) + b''.join(infe))
+    descriptor = struct.pack('>BBBBII', 0, 1, rows - 1, cols - 1, *canvas)
+    ipco = box(b'ipco', hvcc + full(b'ispe', 0, struct.pack('>II', *tile_ispe)) + full(b'ispe', 0, struct.pack('>II', *grid_ispe)))
+    ipma = full(b'ipma', 0, struct.pack('>I', 1 + len(tiles)) + struct.pack('>HBB', 1, 1, 0x83)
+                + b''.join(struct.pack('>HBBB', t, 2, 0x81, 0x82) for t in tiles))
+    iref = full(b'iref', 0, box(b'dimg', struct.pack('>HH', 1, len(tiles)) + b''.join(struct.pack('>H', t) for t in tiles)))
+    hdlr = full(b'hdlr', 0, struct.pack('>I', 0) + b'pict' + bytes(12) + b'\0')
+    pitm = full(b'pitm', 0, struct.pack('>H', 1))
+    ftyp = box(b'ftyp', b'heic' + struct.pack('>I', 0) + b'mif1heic')
+
+    def meta(mdat_at):
+        entries = struct.pack('>HHHHII', 1, 1, 0, 1, 0, len(descriptor))
+        entries += b''.join(struct.pack('>HHHHII', t, 0, 0, 1, mdat_at, len(coded)) for t in tiles)
+        iloc = full(b'iloc', 1, struct.pack('>BBH', 0x44, 0x00, 1 + len(tiles)) + entries)
+        return full(b'meta', 0, hdlr + pitm + iloc + iinf + iref + box(b'iprp', ipco + ipma) + box(b'idat', descriptor))
+
+    start = len(ftyp) + len(meta(0)) + 8
+    open(name, 'wb').write(ftyp + meta(start) + box(b'mdat', coded))
+
+
+heif_grid(2, 2, (384, 240), (384, 240), (192, 120), 'grid.heic')
+heif_grid(5, 5, (20480, 20480), (512, 512), (4096, 4096), 'lying_grid.heic')

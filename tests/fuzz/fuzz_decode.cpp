@@ -1,7 +1,9 @@
 // The picture front door: any bytes -> decode -> small resize -> encode.
+// The HEIF box reader also reads every input on its own.
 // A picture that decodes must resize and encode; nothing may crash, read
 // out of bounds or allocate beyond the pixel budget.
 #include "imaging/decode.h"
+#include "imaging/heif_boxes.h"
 #include "imaging/image.h"
 #include "imaging/jpeg.h"
 
@@ -10,6 +12,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
+    // The HEIF box reader sees every input, not only those with a HEIF brand.
+    tovalin::detail::readHeifSizes(data, size);
     const tovalin::DecodeResult d =
         tovalin::decodeImageData(QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size)));
     if (d.error != tovalin::DecodeError::None) {

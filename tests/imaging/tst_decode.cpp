@@ -1,5 +1,6 @@
 #include "imaging/decode.h"
 #include "imaging/decode_internal.h"
+#include "imaging/heif_boxes.h"
 #include "imaging/jpeg.h"
 #include "../testfiles.h"
 #include "../testphoto.h"
@@ -64,6 +65,27 @@ QByteArray withClaimedSize(QByteArray jpeg, int width, int height)
     jpeg[sof + 7] = char(width >> 8);
     jpeg[sof + 8] = char(width);
     return jpeg;
+}
+
+// A HEIF file whose every ispe box declares another size.
+QByteArray withIspe(QByteArray heif, quint32 width, quint32 height)
+{
+    for (qsizetype at = heif.indexOf("ispe"); at >= 0; at = heif.indexOf("ispe", at + 4))
+        heif.replace(at + 8, 8, be32(width) + be32(height));
+    return heif;
+}
+
+// A BMP header claiming a size, with no pixels after it.
+QByteArray bmpHeaderOnly(qint32 width, qint32 height)
+{
+    QByteArray h("BM", 2);
+    const auto le32 = [](quint32 v) {
+        const char b[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+        return QByteArray(b, 4);
+    };
+    h += le32(54 + 4) + le32(0) + le32(54);
+    h += le32(40) + le32(quint32(width)) + le32(quint32(height)) + QByteArray("\x01\x00\x18\x00", 4) + le32(0) + le32(4);
+    return h + QByteArray(16, '\0') + QByteArray(4, '\0');
 }
 
 // Largest difference of any channel of any pixel; -1 for different sizes.
@@ -349,10 +371,11 @@ private slots:
         QTest::newRow("TIFF cut in half") << "cut.tif" << tiff.left(tiff.size() / 2) << Error::Damaged;
         QTest::newRow("WebP cut in half") << "cut.webp" << webp.left(webp.size() / 2) << Error::Damaged;
         QTest::newRow("random bytes") << "noise.bmp" << QByteArray(5000, '\x9c') << Error::UnknownFormat;
-        // Found by fuzzing: rows x row length beyond 64 bits.
+        // Found by fuzzing: rows x row length beyond 64 bits; refused for
+        // its size before its data is looked at.
         QTest::newRow("BMP of 1.5 billion rows") << "rows.bmp"
             << QByteArray::fromBase64("Qk1uBAEAAAAAOQAAAFzJzV/oAQBhIAAHHab///8AAAAAADgEAADEDgAAzy6NrVbUyU4QLRQQRjoOSjIfYEkgbtMugM8B39pegWw=")
-            << Error::Truncated;
+            << Error::TooLarge;
     }
     void badFilesFail()
     {
@@ -363,6 +386,58 @@ private slots:
         const DecodeResult d = decodeImageFile(path(name));
         QVERIFY(d.image.isNull());
         QCOMPARE(d.error, expected);
+    }
+
+    // What libjpeg reports as corrupt inside the picture's data is refused;
+    // what cameras and phones write around it is not.
+    void corruptJpegDataIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<DecodeError>("expected");
+        const QByteArray sequential = fileContents(data("sequential.jpg"));
+        QTest::newRow("decoder lost its place: many bytes before the end")
+            << fileContents(data("flip_lost_place.jpg")) << Error::Damaged;
+        QTest::newRow("stray bytes before a restart marker") << fileContents(data("flip_before_restart.jpg")) << Error::Damaged;
+        QTest::newRow("stray bytes before a later scan") << fileContents(data("flip_before_scan.jpg")) << Error::Damaged;
+        QTest::newRow("progressive header lying about its size")
+            << fileContents(data("lying_progressive.jpg")) << Error::Truncated;
+        QTest::newRow("sequential header lying about its size")
+            << withClaimedSize(sequential, 16000, 16000) << Error::Truncated;
+        const QByteArray junkAfterStart = sequential.left(2) + QByteArray(1, '\0') + sequential.mid(2);
+        QTest::newRow("junk after the start marker, cut in half") << junkAfterStart.left(junkAfterStart.size() / 2)
+                                                                   << Error::Truncated;
+    }
+    void corruptJpegDataIsRefused()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(DecodeError, expected);
+        const DecodeResult d = decodeImageData(bytes);
+        QCOMPARE(d.error, expected);
+        QVERIFY(d.image.isNull());
+    }
+
+    void cameraOdditiesAreAccepted_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("same");
+        const QByteArray sequential = fileContents(data("sequential.jpg"));
+        QTest::newRow("padding before the end marker")
+            << sequential.chopped(2) + QByteArray(4, '\0') + sequential.right(2) << "sequential.jpg";
+        QTest::newRow("junk after the start marker") << sequential.left(2) + QByteArray(1, '\0') + sequential.mid(2)
+                                                      << "sequential.jpg";
+        QTest::newRow("data after the end marker") << sequential + QByteArray(5000, 'v') << "sequential.jpg";
+        QTest::newRow("restart markers") << fileContents(data("restarts.jpg")) << "restarts.jpg";
+        QTest::newRow("progressive") << fileContents(data("progressive.jpg")) << "progressive.jpg";
+    }
+    void cameraOdditiesAreAccepted()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, same);
+        const DecodeResult d = decodeImageData(bytes);
+        QCOMPARE(d.error, Error::None);
+        // Qt's reading of the clean file
+        QImage reference(data(same));
+        QCOMPARE(maxDifference(d.image, reference.convertToFormat(QImage::Format_RGB888)), 0);
     }
 
     // Pixels a reader leaves unwritten have one defined colour, never what
@@ -419,6 +494,46 @@ private slots:
         const QByteArray png = QByteArray("\x89PNG\r\n\x1a\n") + pngChunk("IHDR", ihdr)
                                + pngChunk("IDAT", QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) + pngChunk("IEND", {});
         QTest::newRow("1-bit PNG of 40000x40000") << png << QSize(40000, 40000);
+        QTest::newRow("BMP header of 40000x40000, no pixels") << bmpHeaderOnly(40000, 40000) << QSize(40000, 40000);
+        QTest::newRow("HEIC declaring 60000x60000")
+            << withIspe(fileContents(data("photo.heic")), 60000, 60000) << QSize(60000, 60000);
+        // Its ispe says 512x512; the grid's own description makes the canvas.
+        QTest::newRow("HEIC grid of a 20480x20480 canvas") << fileContents(data("lying_grid.heic")) << QSize(20480, 20480);
+    }
+
+    // A picture without pixels is called that, not too large.
+    void noPixels_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        const QByteArray gif = QByteArray("GIF89a\0\0\0\0\x80\0\0\0\0\0\xff\xff\xff", 19)
+                               + QByteArray("\x2c\0\0\0\0\0\0\0\0\0\x02\x02\x44\x01\0\x3b", 16);
+        QTest::newRow("GIF of 0x0") << gif;
+        QTest::newRow("HEIC declaring 0x0") << withIspe(fileContents(data("photo.heic")), 0, 0);
+    }
+    void noPixels()
+    {
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(decodeImageData(bytes).error, Error::NoPixels);
+    }
+
+    // libheif decodes a grid's tiles and a picture at their coded sizes,
+    // whatever its ispe boxes declare.
+    void heifAtItsRealSize()
+    {
+        const QImage tile = overWhite(QImage(data("photo_heic_ref.png")));
+        QImage tiled(384, 240, QImage::Format_RGB888);
+        for (int y = 0; y < 240; ++y)
+            for (int x = 0; x < 384; ++x)
+                tiled.setPixel(x, y, tile.pixel(x % 192, y % 120));
+        const DecodeResult grid = decodeImageData(fileContents(data("grid.heic")));
+        QCOMPARE(grid.error, Error::None);
+        QVERIFY(maxDifference(grid.image, tiled) <= 1);
+
+        const QByteArray small = withIspe(fileContents(data("photo.heic")), 8, 8);
+        const detail::HeifSizes real = detail::readHeifSizes(reinterpret_cast<const std::uint8_t *>(small.constData()), std::size_t(small.size()));
+        QCOMPARE(real.output, QSize(192, 120));
+        QCOMPARE(real.largestCoded, QSize(192, 120));
+        QCOMPARE(decodeImageData(small).image.size(), QSize(192, 120));
     }
     void bombsAreRefused()
     {

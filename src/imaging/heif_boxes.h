@@ -1,0 +1,23 @@
+#pragma once
+#include <QSize>
+#include <cstddef>
+#include <cstdint>
+
+namespace tovalin::detail {
+
+// What libheif will really make of a HEIF or AVIF file's primary picture,
+// read from the file's own boxes rather than from the sizes it declares:
+// `output` is the picture libheif allocates (a grid's or overlay's canvas
+// from its own description, else the coded size), `largestCoded` the
+// largest picture a decoder is handed (the primary one, or the largest
+// tile), from the HEVC sequence parameters or the AV1 sequence header.
+// A size the file does not tell stays invalid.
+struct HeifSizes {
+    bool read = false; // the boxes could be walked
+    QSize output;
+    QSize largestCoded;
+};
+
+HeifSizes readHeifSizes(const std::uint8_t *data, std::size_t size);
+
+} // namespace tovalin::detail
