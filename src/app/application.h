@@ -9,4 +9,9 @@ namespace tovalin {
 // language, and the picture readers' memory limits.
 void setUpApplication(QApplication &app);
 
+// The window program: "tovalin [FILE]". The command line is read before
+// anything of the GUI starts, so --help and --version print and end with
+// or without a display; FILE is taken as if it had been dropped.
+int runTovalin(int argc, char **argv);
+
 } // namespace tovalin

@@ -62,18 +62,20 @@ bool ImageViewer::canPaste() const
     return mime && (mime->hasImage() || !firstLocalFile(mime).isEmpty());
 }
 
-void ImageViewer::paste()
+void ImageViewer::paste(PasteMode mode)
 {
     const QMimeData *mime = QGuiApplication::clipboard()->mimeData();
     if (!mime || isLoading())
         return;
     if (!mime->hasImage()) {
         loadFile(firstLocalFile(mime));
+        m_quiet = mode == Quietly;
         return;
     }
     // The clipboard is read here; the decoding happens off the window's thread.
     const QByteArray bytes = encodedPicture(mime);
     start({}, bytes, bytes.isEmpty() ? qvariant_cast<QImage>(mime->imageData()) : QImage());
+    m_quiet = mode == Quietly;
 }
 
 void ImageViewer::loadFile(const QString &path)
@@ -106,6 +108,7 @@ ImageViewer::Loaded ImageViewer::load(const QString &path, const QByteArray &byt
 void ImageViewer::start(const QString &path, const QByteArray &bytes, const QImage &pasted)
 {
     m_loading = true;
+    m_quiet = false;
     m_loadingPath = path;
     emit loadingChanged(true);
     m_loader.setFuture(QtConcurrent::run(&ImageViewer::load, path, bytes, pasted));
@@ -118,6 +121,8 @@ void ImageViewer::onLoaded()
     m_loading = false;
     emit loadingChanged(false);
     if (decoded.error != DecodeError::None) {
+        if (m_quiet)
+            return;
         if (m_loadingPath.isEmpty())
             emit pasteFailed(decoded.error, decoded.size);
         else

@@ -23,8 +23,10 @@ public:
     // Whether the clipboard holds a picture or a local file's location.
     bool canPaste() const;
     // Replaces the image by the clipboard's picture (raises imageChanged), or
-    // loads the copied file as if it had been dropped.
-    void paste();
+    // loads the copied file as if it had been dropped. Quietly: a clipboard
+    // that turns out to hold no picture Tovalin reads raises nothing.
+    enum PasteMode { Reporting, Quietly };
+    void paste(PasteMode mode = Reporting);
     // Loads a file as a drop does: fileDropped, then imageChanged.
     void loadFile(const QString &path);
 
@@ -57,6 +59,7 @@ private:
     QImage m_preview; // the picture, at most kPreviewSide on its longer side
     QFutureWatcher<Loaded> m_loader;
     bool m_loading = false;
+    bool m_quiet = false;  // the load under way reports no failure
     QString m_loadingPath; // empty for a paste
     QPixmap m_fitted;      // the picture as shown, for the viewer's current size and scale
     QSize m_fittedFor;

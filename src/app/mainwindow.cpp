@@ -7,6 +7,7 @@
 #include "common/memorypolicy.h"
 #include "common/savefile.h"
 #include "intake/intake.h"
+#include "common/samefile.h"
 #include "preview/previewpage.h"
 
 #include <QApplication>
@@ -66,18 +67,19 @@ W *FrmJpgResize::place(W *widget, const char *name, int left, int top, int width
     return widget;
 }
 
-FrmJpgResize::FrmJpgResize(const QString &appFolder, const QString &openFile, QWidget *parent) : QMainWindow(parent)
+FrmJpgResize::FrmJpgResize(const AppFolders &folders, const QString &openFile, QWidget *parent) : QMainWindow(parent)
 {
     showOk = [this](const QString &text) { showOkMessage(this, text); };
     askYesNoBox = [this](const QString &text) { return askYesNoQuestion(this, text); };
+    askYesNoDefaultNo = [this](const QString &text) { return askYesNoQuestion(this, text, false); };
+    chooseFile = [this] { return choosePictureFile(this); };
     openInBrowser = [this](const QUrl &url) {
         openWithDesktop(url.toLocalFile());
         return true;
     };
-    m_state.appFolder = appFolder;
     buildControls();
     wireSignals();
-    startUp(openFile);
+    startUp(folders, openFile);
 }
 
 void FrmJpgResize::buildControls()
@@ -111,7 +113,9 @@ void FrmJpgResize::buildControls()
     HScroll1->setRange(10, 200); // from 10 %: the slider alone never makes a zero size
     HScroll1->setValue(100);
     HScroll1->setSingleStep(1);
-    HScroll1->setPageStep(10);
+    HScroll1->setPageStep(1);
+    HScroll1->setFocusPolicy(Qt::StrongFocus); // the arrow keys move it
+    HScroll1->setInvertedControls(false);      // Left and Page Down make it smaller
     TextYoko->setEnabled(false);
     Texttate->setEnabled(false);
     HScroll1->setEnabled(false);
@@ -175,6 +179,7 @@ void FrmJpgResize::buildControls()
     // so the title stays "Tovalin" until the folder first changes.
     Drive1->selectVolumeOf(QDir::currentPath());
     Dir1->setPath(QDir::currentPath());
+    m_lastStorableFolder = Dir1->path().contains(QLatin1Char('"')) ? QDir::homePath() : Dir1->path();
 }
 
 void FrmJpgResize::wireSignals()
@@ -195,20 +200,29 @@ void FrmJpgResize::wireSignals()
     connect(vsE_END, &QPushButton::clicked, this, &FrmJpgResize::close);
     // Ctrl+V pastes as 「貼り付け」 does; a focused text field takes it first.
     connect(new QShortcut(QKeySequence::Paste, this), &QShortcut::activated, this, &FrmJpgResize::onPaste);
+    connect(new QShortcut(QKeySequence::Open, this), &QShortcut::activated, this, &FrmJpgResize::onOpen);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &FrmJpgResize::onEscape);
 }
 
-void FrmJpgResize::startUp(const QString &openFile)
+void FrmJpgResize::startUp(const AppFolders &folders, const QString &openFile)
 {
     // At "/" the folder becomes empty, so joined names keep a single separator.
-    if (m_state.appFolder.endsWith(QLatin1Char('/')))
-        m_state.appFolder.chop(1);
-    m_state.settingsPath = m_state.appFolder + QLatin1Char('/') + kSettingsFileName;
+    const auto withoutSlash = [](QString folder) { return folder.endsWith(QLatin1Char('/')) ? folder.chopped(1) : folder; };
+    m_state.appFolder = withoutSlash(folders.work);
+    m_state.settingsPath = withoutSlash(folders.settings) + QLatin1Char('/') + kSettingsFileName;
     LEAD1->setDropOptions(true);
     vsE_brouza->setEnabled(false);
-    if (openFile.isEmpty())
-        onPaste();
-    else
+    if (openFile.isEmpty()) {
+        // As 「貼り付け」, but silent about a clipboard Tovalin cannot read:
+        // the user has not asked for anything yet.
+        m_state.skipSourceInfo = 0;
+        if (LEAD1->canPaste()) {
+            m_state.skipSourceInfo = 1;
+            LEAD1->paste(ImageViewer::Quietly);
+        }
+    } else {
         LEAD1->loadFile(QFileInfo(openFile).absoluteFilePath());
+    }
     restoreSettings();
 }
 
@@ -256,12 +270,11 @@ void FrmJpgResize::shutDown()
     }
     LEAD1->setDropOptions(false);
     // A folder with a double quote cannot be written in the settings line:
-    // keep the file as it was rather than have the next start misread it.
-    if (!Dir1->path().contains(QLatin1Char('"'))) {
-        const SaveError saved = writeFileReplacing(m_state.settingsPath, formatSettings({Dir1->path(), Textyouryou->text()}));
-        if (saved != SaveError::None)
-            showMessage(text::kSettingsSaveFailed.arg(m_state.settingsPath, text::saveProblem(saved)));
-    }
+    // the last folder that can is written with the target size instead.
+    const QString folder = Dir1->path().contains(QLatin1Char('"')) ? m_lastStorableFolder : Dir1->path();
+    const SaveError saved = writeFileReplacing(m_state.settingsPath, formatSettings({folder, Textyouryou->text()}));
+    if (saved != SaveError::None)
+        showMessage(text::kSettingsSaveFailed.arg(m_state.settingsPath, text::saveProblem(saved)));
     if (!m_state.previewPath.isEmpty())
         QFile::remove(m_state.previewPath); // a page already gone is fine
 }
@@ -386,6 +399,8 @@ void FrmJpgResize::onDriveChanged()
 void FrmJpgResize::onFolderChanged(const QString &path)
 {
     m_lastFolderOnVolume[Drive1->drive()] = path;
+    if (!path.contains(QLatin1Char('"')))
+        m_lastStorableFolder = path;
     setWindowTitle(text::titleWithFolder(path));
 }
 
@@ -421,6 +436,12 @@ void FrmJpgResize::onResize()
         setBusy(false);
         return;
     }
+    // The very file the picture came from (also through a link, or by a
+    // name differing only in case on a camera card) is asked about first.
+    if (sameFile(m_state.outputPath, m_state.sourcePath) && !askYesNoDefaultNo(text::kReplaceSource.arg(m_state.outputPath))) {
+        setBusy(false);
+        return;
+    }
     // Any existing entry of that name counts, hidden files included.
     if ((existing.exists() || existing.isSymLink()) && !askYesNoBox(text::kOverwrite)) {
         setBusy(false);
@@ -432,6 +453,10 @@ void FrmJpgResize::onResize()
     m_control = std::make_shared<JobControl>();
     m_resultBeforeRun = Label_result->text();
     Label_result->setText(text::kWorking);
+    // The disabled button would hand its focus on to 「終了」, where a second
+    // Return would end the program: the panel holds it during the run.
+    if (vsE_Run->hasFocus())
+        vsElastic4->setFocus();
     vsE_Run->setEnabled(false);
     m_progress.start(100);
     m_job.setFuture(QtConcurrent::run([request = m_request, control = m_control] { return runResizeJob(request, control.get()); }));
@@ -440,22 +465,19 @@ void FrmJpgResize::onResize()
 void FrmJpgResize::onJobProgress()
 {
     const int trials = m_control ? m_control->trials.load() : 0;
-    Label_result->setText(trials > 0 ? text::kTrying.arg(trials + 1) : text::kWorking);
+    Label_result->setText(trials > 0 ? text::kTrying.arg(trials) : text::kWorking);
 }
 
 void FrmJpgResize::onJobFinished()
 {
     if (!m_control) // already handled when the window closed
         return;
-    m_control.reset();
     const ResizeResult result = m_job.result();
-    m_progress.stop();
-    vsE_Run->setEnabled(true);
-    setBusy(false);
-    m_request.source = QImage();
-    returnFreedMemory();
-    if (result.failure == JobFailure::Cancelled)
+    endRun();
+    if (result.failure == JobFailure::Cancelled) {
+        Label_result->setText(m_resultBeforeRun);
         return;
+    }
     if (result.failure != JobFailure::None) {
         Label_result->setText(m_resultBeforeRun);
         const QString problem = text::jobProblem(result);
@@ -466,6 +488,35 @@ void FrmJpgResize::onJobFinished()
     Label_Q->setText(m_request.mode == JobMode::Factor ? QString() : text::factorText(result.factor));
     if (result.overTarget)
         showMessage(text::kUnreachable.arg(m_request.targetBytes).arg(result.bytesWritten));
+}
+
+void FrmJpgResize::endRun()
+{
+    m_control.reset();
+    m_progress.stop();
+    vsE_Run->setEnabled(true);
+    if (!m_shutDown)
+        vsE_Run->setFocus();
+    setBusy(false);
+    m_request.source = QImage();
+    returnFreedMemory();
+}
+
+// Escape stops a run under way before it writes anything.
+void FrmJpgResize::onEscape()
+{
+    if (!isRunning())
+        return;
+    cancelRun();
+    onJobFinished();
+}
+
+// Ctrl+O: a picture chosen in a file dialog is loaded as a drop would be.
+void FrmJpgResize::onOpen()
+{
+    const QString path = chooseFile();
+    if (!path.isEmpty())
+        LEAD1->loadFile(QFileInfo(path).absoluteFilePath());
 }
 
 void FrmJpgResize::onPreview()

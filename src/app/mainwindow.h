@@ -1,4 +1,5 @@
 #pragma once
+#include "app/appfolder.h"
 #include "app/folderpicker.h"
 #include "app/imageviewer.h"
 #include "app/infolabel.h"
@@ -32,7 +33,7 @@ class FrmJpgResize : public QMainWindow {
 public:
     // `openFile`: a picture named on the command line ("Open with"), taken
     // as if it had been dropped instead of the start-up paste.
-    explicit FrmJpgResize(const QString &appFolder, const QString &openFile = {}, QWidget *parent = nullptr);
+    explicit FrmJpgResize(const AppFolders &folders, const QString &openFile = {}, QWidget *parent = nullptr);
     ~FrmJpgResize() override;
 
     const FormState &state() const { return m_state; }
@@ -42,6 +43,10 @@ public:
     std::function<void(const QString &)> showOk;
     std::function<bool(const QString &)> askYesNoBox;
     std::function<bool(const QUrl &)> openInBrowser;
+    // The file dialog of Ctrl+O: the chosen picture, or empty.
+    std::function<QString()> chooseFile;
+    // A question whose safe answer is いいえ: that is its default.
+    std::function<bool(const QString &)> askYesNoDefaultNo;
     // Opens a file with the desktop's program for it (xdg-open); says so
     // when that fails.
     void openWithDesktop(const QString &path);
@@ -56,7 +61,7 @@ protected:
 private:
     void buildControls();
     void wireSignals();
-    void startUp(const QString &openFile);
+    void startUp(const AppFolders &folders, const QString &openFile);
     void restoreSettings();
     void shutDown();
     void cancelRun();
@@ -70,6 +75,8 @@ private:
     void onPasteFailed(DecodeError error, QSize size);
     void onLoadingChanged(bool loading);
     void onPaste();
+    void onOpen();
+    void onEscape();
     void onSliderChanged(int value);
     void onDriveChanged();
     void onFolderChanged(const QString &path);
@@ -78,12 +85,14 @@ private:
     void onJobFinished();
     void onPreview();
 
+    void endRun();
     void setBusy(bool busy);
     void showMessage(const QString &text);
 
     FormState m_state;
     ImageHolder m_work; // LEAD2
     QMap<QString, QString> m_lastFolderOnVolume;
+    QString m_lastStorableFolder; // the last destination the settings line can hold
     bool m_shutDown = false;
     QFutureWatcher<ResizeResult> m_job;
     std::shared_ptr<JobControl> m_control;

@@ -2,6 +2,7 @@
 
 #include "app/texts.h"
 
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -14,13 +15,29 @@ void showOkMessage(QWidget *parent, const QString &text)
     box.exec();
 }
 
-bool askYesNoQuestion(QWidget *parent, const QString &text)
+bool askYesNoQuestion(QWidget *parent, const QString &text, bool yesIsDefault)
 {
     QMessageBox box(QMessageBox::NoIcon, text::kTitle, text, QMessageBox::NoButton, parent);
     QPushButton *yes = box.addButton(text::kYes, QMessageBox::YesRole);
-    box.addButton(text::kNo, QMessageBox::NoRole);
+    QPushButton *no = box.addButton(text::kNo, QMessageBox::NoRole);
+    box.setDefaultButton(yesIsDefault ? yes : no);
     box.exec();
     return box.clickedButton() == yes;
+}
+
+QString choosePictureFile(QWidget *parent)
+{
+    // Each letter both ways ("*.[jJ][pP][gG]"): the dialog's patterns are
+    // case-sensitive here, and cameras write JPG.
+    QStringList patterns;
+    for (const QString &extension : text::kPictureExtensions) {
+        QString pattern = QStringLiteral("*.");
+        for (const QChar c : extension)
+            pattern += QLatin1Char('[') + c.toLower() + c.toUpper() + QLatin1Char(']');
+        patterns << pattern;
+    }
+    return QFileDialog::getOpenFileName(parent, text::kOpenTitle, QString(),
+                                        text::kPictureFilter.arg(patterns.join(QLatin1Char(' '))));
 }
 
 } // namespace tovalin

@@ -3,7 +3,29 @@
 #include "common/memorypolicy.h"
 #include "common/numbers.h"
 
+#include <QLocale>
+
 namespace tovalin::text {
+
+bool prefersJapanese()
+{
+    return QLocale::system().language() == QLocale::Japanese;
+}
+
+QString windowHelp(bool japanese)
+{
+    if (japanese)
+        return QStringLiteral("使い方: tovalin [ファイル]\n"
+                              "画像をJPEGに縮小・拡大するウィンドウを開きます。ファイルを指定すると、\n"
+                              "ドロップしたときと同じように読み込みます。\n\n"
+                              "  -h, --help     この説明を表示して終了します。\n"
+                              "  -v, --version  版を表示して終了します。\n");
+    return QStringLiteral("Usage: tovalin [FILE]\n"
+                          "Opens the window that resizes a picture into a JPEG. A FILE given is\n"
+                          "loaded as if it had been dropped onto the window.\n\n"
+                          "  -h, --help     Show this help and exit.\n"
+                          "  -v, --version  Show the version and exit.\n");
+}
 
 QString resultText(qint64 bytes)
 {

@@ -5,6 +5,7 @@
 #include "resize/resizejob.h"
 
 #include <QString>
+#include <QStringList>
 
 // Every text the user sees, in one place.
 namespace tovalin::text {
@@ -12,6 +13,14 @@ namespace tovalin::text {
 inline const QString kTitle = QStringLiteral("Tovalin");
 inline const QString kNoImage = QStringLiteral("画像がドロップされていません。画像をドロップして表示させて下さい。");
 inline const QString kOverwrite = QStringLiteral("同じファイル名のファイルが存在します。上書きしていいですか？");
+inline const QString kReplaceSource = QStringLiteral(
+    "出力ファイル「%1」は、読み込んだ元の画像そのものです。\n元の画像を変換後の画像で置き換えますか？");
+inline const QString kOpenTitle = QStringLiteral("画像を開く");
+inline const QString kPictureFilter = QStringLiteral("画像ファイル (%1)");
+inline const QStringList kPictureExtensions = {QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("jpe"),
+                                               QStringLiteral("heic"), QStringLiteral("heif"), QStringLiteral("avif"),
+                                               QStringLiteral("png"), QStringLiteral("webp"), QStringLiteral("tif"),
+                                               QStringLiteral("tiff"), QStringLiteral("gif"), QStringLiteral("bmp")};
 inline const QString kNoConversion = QStringLiteral("変換が行われていません。");
 inline const QString kNoOutputName = QStringLiteral("出力ファイル名を入力して下さい。");
 inline const QString kOutputIsFolder = QStringLiteral("「%1」はフォルダです。別の出力ファイル名を入力して下さい。");
@@ -52,6 +61,19 @@ inline const QString kSourceLine = QStringLiteral("元画像情報");
 inline const QString kOk = QStringLiteral("OK");
 inline const QString kYes = QStringLiteral("はい");
 inline const QString kNo = QStringLiteral("いいえ");
+
+// Texts of the command line, in Japanese under a Japanese locale and in
+// English otherwise.
+struct Bilingual {
+    QString japanese;
+    QString english;
+    QString in(bool japaneseLocale) const { return japaneseLocale ? japanese : english; }
+};
+bool prefersJapanese();
+inline const Bilingual kOptionHelp{QStringLiteral("この説明を表示して終了します。"), QStringLiteral("Show this help and exit.")};
+inline const Bilingual kOptionVersion{QStringLiteral("版を表示して終了します。"), QStringLiteral("Show the version and exit.")};
+inline const Bilingual kTryHelp{QStringLiteral("使い方は --help で表示できます。\n"), QStringLiteral("Try --help for the usage.\n")};
+QString windowHelp(bool japanese);
 
 // "Tovalin(格納先：<folder>)"
 QString titleWithFolder(const QString &folder);

@@ -382,6 +382,10 @@ DecodeResult decodeImageFile(const QString &path)
     bool whole = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     if (whole && st.st_size > 0) {
         bytes = QByteArray(qsizetype(st.st_size), Qt::Uninitialized);
+        // Fresh memory, touched a page at a time by read(), costs more than
+        // the copy on a virtual machine: map it in at once.
+        preferLargePages(bytes.data(), std::size_t(bytes.size()));
+        populateForWriting(bytes.data(), std::size_t(bytes.size()));
         qsizetype got = 0;
         while (got < bytes.size()) {
             const ssize_t n = ::read(fd, bytes.data() + got, std::size_t(bytes.size() - got));

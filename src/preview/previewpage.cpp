@@ -13,9 +13,13 @@ QString previewPagePath(const QString &folder)
 QByteArray previewPageBytes(const QString &outputPath)
 {
     const QString p = outputPath.toHtmlEscaped();
-    // The picture's address is a file URL, so #, ? and % in a name stay
-    // part of the name; the heading shows the path as the user knows it.
-    const QString src = QString::fromLatin1(QUrl::fromLocalFile(outputPath).toEncoded()).toHtmlEscaped();
+    // The picture's address is the path as it is, which a browser resolves
+    // against the page's own file address. Only a name holding #, ? or %,
+    // which an address would read as a fragment, a query or an escape,
+    // needs the file URL.
+    const bool needsUrl = outputPath.contains(QLatin1Char('#')) || outputPath.contains(QLatin1Char('?'))
+                          || outputPath.contains(QLatin1Char('%'));
+    const QString src = needsUrl ? QString::fromLatin1(QUrl::fromLocalFile(outputPath).toEncoded()).toHtmlEscaped() : p;
     const QString w = kPublisherAddress;
     const QStringList lines{
         QStringLiteral("<HTML>"),

@@ -171,12 +171,11 @@ ResizeResult searchAndSave(const ResizeRequest &request, const JpegTrials &trial
         [&](int factor) -> std::optional<std::int64_t> {
             if (cancelled(control))
                 return std::nullopt; // a stop is told apart below: the flag stays set
-            const std::optional<std::int64_t> size = encodings.size(factor);
-            if (control)
-                ++control->trials;
-            return size;
+            return encodings.size(factor);
         },
         [&](int lo, int hi) {
+            if (control)
+                ++control->trials;
             encodings.keepBytesWithin(lo, hi);
             encodeAhead(encodings, lo, hi, target);
         });

@@ -45,7 +45,7 @@ struct ResizeResult {
 // Shared with the thread that started the run: progress to show, and a
 // request to stop (honoured between encodings, before anything is written).
 struct JobControl {
-    std::atomic<int> trials{0};
+    std::atomic<int> trials{0}; // iterations of the size search begun, at most nine
     std::atomic<bool> cancel{false};
 };
 

@@ -4,7 +4,9 @@
 #include "app/messagebox.h"
 #include "app/imageviewer.h"
 #include "app/mainwindow.h"
+#include "app/texts.h"
 #include "imaging/jpeg.h"
+#include "../testfiles.h"
 #include "../testphoto.h"
 
 #include <QAccessible>
@@ -28,6 +30,7 @@
 #include <QRegularExpression>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tovalin;
 
@@ -41,7 +44,9 @@ class TestMainWindow : public QObject {
     QStringList m_messages;
     QStringList m_questions;
     bool m_answer = true;
+    QList<bool> m_answers; // answered first, in order, before m_answer
     QList<QUrl> m_opened;
+    QString m_chosen; // what the file dialog of Ctrl+O returns
 
     template <typename T>
     T *child(const char *name) const
@@ -58,9 +63,23 @@ class TestMainWindow : public QObject {
     {
         m_window = std::make_unique<FrmJpgResize>(m_app);
         m_window->showOk = [this](const QString &t) { m_messages << t; };
-        m_window->askYesNoBox = [this](const QString &t) { m_questions << t; return m_answer; };
+        m_window->askYesNoBox = [this](const QString &t) { return answer(t); };
+        m_window->askYesNoDefaultNo = [this](const QString &t) { return answer(QStringLiteral("[いいえ] ") + t); };
+        m_window->chooseFile = [this] { return m_chosen; };
         m_window->openInBrowser = [this](const QUrl &u) { m_opened << u; return true; };
         waitIdle();
+    }
+
+    bool answer(const QString &question)
+    {
+        m_questions << question;
+        return m_answers.isEmpty() ? m_answer : m_answers.takeFirst();
+    }
+
+    void showActive()
+    {
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
     }
 
     // Pictures load and runs go on off the window's thread: wait for both.
@@ -119,6 +138,8 @@ private slots:
         m_questions.clear();
         m_opened.clear();
         m_answer = true;
+        m_answers.clear();
+        m_chosen.clear();
         open();
     }
     void cleanup() { m_window.reset(); }
@@ -480,19 +501,15 @@ private slots:
     }
 
     // A folder whose name holds a double quote cannot be written in the
-    // settings line: the file keeps what it had.
-    void quotedFolderKeepsTheSettings()
+    // settings line: the target typed is kept, with the last folder that can.
+    void quotedFolderKeepsTheTarget()
     {
-        const QByteArray before = "\"" + m_out.toUtf8() + "\",\"40\"\r\n";
-        QFile f(m_app + "/kakunousaku_file.txt");
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(before);
-        f.close();
+        setFolder(m_out);
+        child<QLineEdit>("Textyouryou")->setText("75");
         QVERIFY(QDir(m_out).mkdir("say \"cheese\""));
         setFolder(m_out + "/say \"cheese\"");
         closeWindow();
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), before);
+        QCOMPARE(fileContents(m_app + "/kakunousaku_file.txt"), "\"" + m_out.toUtf8() + "\",\"75\"\r\n");
     }
 
     void outputNameProblems_data()
@@ -555,6 +572,142 @@ private slots:
         QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
         QCOMPARE(field->text(), QStringLiteral("123"));
         QCOMPARE(text("TextYoko"), QStringLiteral("300"));
+    }
+
+    // After a run from the keyboard the focus is back on 「リサイズ実行」: a
+    // second Return runs again and never reaches 「終了」.
+    void focusStaysOnRun()
+    {
+        showActive();
+        drop(m_in + "/cat.png");
+        auto *run = child<QPushButton>("vsE_Run");
+        run->setFocus();
+        QTest::keyClick(run, Qt::Key_Return);
+        QVERIFY(QApplication::focusWidget() != child<QPushButton>("vsE_END"));
+        waitIdle();
+        QCOMPARE(QApplication::focusWidget(), run);
+        QTest::keyClick(run, Qt::Key_Return);
+        waitIdle();
+        QVERIFY(!m_window->isShutDown());
+        QCOMPARE(QApplication::focusWidget(), run);
+    }
+
+    // The slider is in the tab order and moves a step with the arrow keys.
+    void sliderFromTheKeyboard()
+    {
+        showActive();
+        drop(m_in + "/cat.png");
+        auto *slider = child<QScrollBar>("HScroll1");
+        QVERIFY(slider->focusPolicy() & Qt::TabFocus);
+        slider->setFocus();
+        QTest::keyClick(slider, Qt::Key_Right);
+        QCOMPARE(slider->value(), 101);
+        QTest::keyClick(slider, Qt::Key_Left);
+        QTest::keyClick(slider, Qt::Key_Left);
+        QCOMPARE(slider->value(), 99);
+        QTest::keyClick(slider, Qt::Key_PageDown);
+        QCOMPARE(slider->value(), 98);
+        QCOMPARE(text("TextYoko"), QStringLiteral("627")); // 640 at 98 %
+        slider->setValue(10);
+        QTest::keyClick(slider, Qt::Key_Left);
+        QCOMPARE(slider->value(), 10);
+    }
+
+    // Ctrl+O loads the chosen picture as a drop does.
+    void openFromTheKeyboard()
+    {
+        showActive();
+        m_chosen = m_in + "/small.bmp";
+        QTest::keyClick(m_window.get(), Qt::Key_O, Qt::ControlModifier);
+        waitIdle();
+        QCOMPARE(text("Text1"), QStringLiteral("small.jpg"));
+        QVERIFY(label("Labelgenzaiti").startsWith(m_in + "/small.bmp "));
+        QCOMPARE(text("TextYoko"), QStringLiteral("100"));
+        m_chosen.clear(); // cancelled: nothing changes
+        QTest::keyClick(m_window.get(), Qt::Key_O, Qt::ControlModifier);
+        waitIdle();
+        QCOMPARE(text("Text1"), QStringLiteral("small.jpg"));
+        QVERIFY(m_messages.isEmpty());
+    }
+
+    // Escape during a run stops it: nothing written, the progress text
+    // gone, the focus on 「リサイズ実行」.
+    void escapeCancelsTheRun()
+    {
+        showActive();
+        QVERIFY(photo(3000, 2000).save(m_in + "/big.png"));
+        drop(m_in + "/big.png");
+        setFolder(m_out);
+        click("vsE_Run");
+        const QString before = label("Label_result");
+        auto *run = child<QPushButton>("vsE_Run");
+        QTest::mouseClick(run, Qt::LeftButton);
+        QVERIFY(m_window->isRunning());
+        QTest::keyClick(m_window.get(), Qt::Key_Escape);
+        waitIdle();
+        QCOMPARE(label("Label_result"), before);
+        QCOMPARE(QApplication::focusWidget(), run);
+        QVERIFY(QFile::remove(m_out + "/big.jpg")); // from the first run only
+        QCOMPARE(QDir(m_out).entryList(QDir::Files | QDir::Hidden), QStringList{});
+    }
+
+    // Saving over the very file the picture came from asks first, naming
+    // it, with いいえ as the default; only then the usual question.
+    void sourceFileIsNeverReplacedBySlip_data()
+    {
+        QTest::addColumn<QString>("loaded");
+        QTest::addColumn<QString>("output"); // made beside it, linked to it
+        QTest::addColumn<QString>("how");
+        QTest::newRow("the same name") << "cat.jpg" << "cat.jpg" << "";
+        // What a FAT camera card shows: two names in different case, one file.
+        QTest::newRow("a name differing in case") << "DSC_0001.JPG" << "DSC_0001.jpg" << "hard";
+        QTest::newRow("a symbolic link") << "cat.jpg" << "link.jpg" << "soft";
+        QTest::newRow("a hard link") << "cat.jpg" << "other.jpg" << "hard";
+    }
+    void sourceFileIsNeverReplacedBySlip()
+    {
+        QFETCH(QString, loaded);
+        QFETCH(QString, output);
+        QFETCH(QString, how);
+        const QString source = m_out + "/" + loaded;
+        QVERIFY(photo(320, 200).save(source, "JPEG"));
+        const QByteArray original = fileContents(source);
+        if (how == "hard")
+            QCOMPARE(::link(QFile::encodeName(source).constData(), QFile::encodeName(m_out + "/" + output).constData()), 0);
+        if (how == "soft")
+            QVERIFY(QFile::link(source, m_out + "/" + output));
+        drop(source);
+        setFolder(m_out);
+        child<QLineEdit>("Text1")->setText(output);
+        const QString asked = QStringLiteral("[いいえ] 出力ファイル「%1/%2」は、読み込んだ元の画像そのものです。\n元の画像を変換後の画像で置き換えますか？")
+                                  .arg(m_out, output);
+        m_answers = {false};
+        click("vsE_Run");
+        QCOMPARE(m_questions, QStringList{asked});
+        QCOMPARE(fileContents(source), original);
+        m_questions.clear();
+        m_answers = {true, true};
+        click("vsE_Run");
+        QCOMPARE(m_questions, (QStringList{asked, text::kOverwrite}));
+        QVERIFY(fileContents(m_out + "/" + output) != original);
+    }
+
+    // Start-up takes a clipboard picture silently or not at all: a copied
+    // file that is not a picture is only reported when 「貼り付け」 is pressed.
+    void startUpPasteIsSilent()
+    {
+        QFile notes(m_in + "/notes.txt");
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+        notes.write("not a picture\n");
+        notes.close();
+        auto *mime = new QMimeData;
+        mime->setUrls({QUrl::fromLocalFile(notes.fileName())});
+        QApplication::clipboard()->setMimeData(mime);
+        open();
+        QCOMPARE(m_messages, QStringList{});
+        click("vs_crip");
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY(m_messages.front().startsWith(QStringLiteral("「%1」を読み込めませんでした。").arg(notes.fileName())));
     }
 
     // Qt's own texts (context menus) are Japanese whatever the system's language.

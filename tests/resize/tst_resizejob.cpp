@@ -268,7 +268,7 @@ private slots:
         JobControl control;
         const ResizeResult result = runResizeJob(sizeRequest(400, 250, 12800), &control);
         QCOMPARE(result.failure, JobFailure::None);
-        QVERIFY(control.trials >= result.trials);
+        QCOMPARE(control.trials.load(), result.trials);
     }
 };
 
