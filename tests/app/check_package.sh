@@ -1,6 +1,8 @@
 #!/bin/bash
-# Builds the Debian package and checks what it installs and depends on, and
-# that its desktop entry and metadata pass the desktop's own validators.
+# Builds the Debian package and checks what it installs and depends on, that
+# lintian finds nothing in it even pedantically, that its desktop entry and
+# metadata pass the desktop's own validators, and that removing it clears
+# what version 1.0 left beside its executable.
 set -euo pipefail
 build=$1
 src=$2
@@ -14,7 +16,8 @@ files=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for f in ./usr/bin/tovalin ./usr/share/applications/tovalin.desktop \
          ./usr/share/metainfo/app.tovalin.tovalin.metainfo.xml \
          ./usr/share/icons/hicolor/scalable/apps/tovalin.svg \
-         ./usr/share/icons/hicolor/16x16/apps/tovalin.png ./usr/share/icons/hicolor/256x256/apps/tovalin.png; do
+         ./usr/share/icons/hicolor/16x16/apps/tovalin.png ./usr/share/icons/hicolor/256x256/apps/tovalin.png \
+         ./usr/share/man/man1/tovalin.1.gz ./usr/share/doc/tovalin/copyright ./usr/share/doc/tovalin/changelog.gz; do
     check "package holds $f" "grep -qx '$f' <<<\"\$files\""
 done
 depends=$(dpkg-deb -f "$deb" Depends)
@@ -26,4 +29,18 @@ check "desktop entry valid, without warnings" "[ -z \"\$(desktop-file-validate '
 check "desktop entry opens the pictures Tovalin reads" "grep -q '^MimeType=.*image/heic;.*image/avif;' '$src/data/tovalin.desktop'"
 metadata=$(appstreamcli validate --no-net --pedantic "$src/data/app.tovalin.tovalin.metainfo.xml" 2>&1 || true)
 check "metadata valid, even pedantically" "grep -q 'Validation was successful' <<<\"\$metadata\" && ! grep -qiE 'pedantic|warning|info' <<<\"\$metadata\""
+lintian=$(lintian -I --pedantic "$deb" 2>&1 | grep -v 'running with root privileges' || true)
+check "lintian finds nothing, even pedantically: ${lintian:-none}" "[ -z \"\$lintian\" ]"
+# The maintainer scripts, run against a copy of /usr/bin holding 1.0's files.
+control=$(mktemp -d)
+trap 'rm -rf "$control"' EXIT
+dpkg-deb -e "$deb" "$control/DEBIAN"
+mkdir -p "$control/usr/bin"
+for script in postinst postrm; do
+    touch "$control/usr/bin/"{tovalin,kakunousaku_file.txt,work_min.jpg,work_max.jpg}
+    sed "s#/usr/bin/#$control/usr/bin/#g" "$control/DEBIAN/$script" >"$control/$script"
+    [ $script = postinst ] && action=configure || action=remove
+    sh "$control/$script" $action
+    check "$script $action leaves only tovalin in /usr/bin" "[ \"\$(ls $control/usr/bin)\" = tovalin ]"
+done
 exit $fail

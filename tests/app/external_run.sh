@@ -62,6 +62,38 @@ xdotool key Return
 for _ in $(seq 50); do kill -0 $app 2>/dev/null || break; sleep 0.1; done
 check "ends once the box is answered" "! kill -0 $app 2>/dev/null"
 
+# From the keyboard alone: Ctrl+O opens a picture, Return runs, and a
+# second Return runs again (answering the overwrite question) instead of
+# reaching 「終了」.
+rm -rf "$work/app/kakunousaku_file.txt"
+cp "$work/clip.png" "$work/pic.png"
+"$work/app/tovalin" &
+app=$!
+win=$(xdotool search --sync --onlyvisible --name '^Tovalin' | head -1)
+sleep 1
+xdotool windowfocus --sync "$win"
+xdotool key ctrl+o
+dialog=""
+for _ in $(seq 50); do
+    dialog=$(xdotool search --onlyvisible --name '画像を開く' | head -1) && [ -n "$dialog" ] && break
+    sleep 0.1
+done
+check "Ctrl+O opens the file dialog" "[ -n '$dialog' ]"
+sleep 0.5
+xdotool type "$work/pic.png"
+xdotool key Return
+sleep 1
+xdotool key Return
+for _ in $(seq 100); do [ -s "$work/out/pic.jpg" ] && break; sleep 0.1; done
+check "Ctrl+O and Return write the picture" "[ -s $work/out/pic.jpg ]"
+sleep 0.5
+xdotool key Return # runs again: the overwrite question
+sleep 0.5
+xdotool key Return # はい
+sleep 1
+check "a second Return does not end the program" "kill -0 $app 2>/dev/null"
+kill $app 2>/dev/null || true
+
 "$bench" "$work/clip.png" 640x400 40 --out "$work/bench.jpg" >/dev/null
 check "same bytes as tovalin-bench" "cmp -s \"$out\" $work/bench.jpg"
 exit $fail
