@@ -2,7 +2,7 @@
 
 #include "app/appfolder.h"
 #include "app/mainwindow.h"
-#include "app/texts.h"
+#include "texts/texts.h"
 #include "imaging/decode.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "app/imageviewer.h"
 
-#include "app/texts.h"
+#include "texts/texts.h"
 
 #include <QClipboard>
 #include <QDragEnterEvent>

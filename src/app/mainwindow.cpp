@@ -3,7 +3,7 @@
 #include "app/messagebox.h"
 #include "app/settingsfile.h"
 #include "common/numbers.h"
-#include "app/texts.h"
+#include "texts/texts.h"
 #include "common/memorypolicy.h"
 #include "common/savefile.h"
 #include "intake/intake.h"

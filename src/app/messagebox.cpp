@@ -1,6 +1,6 @@
 #include "app/messagebox.h"
 
-#include "app/texts.h"
+#include "texts/texts.h"
 
 #include <QFileDialog>
 #include <QMessageBox>

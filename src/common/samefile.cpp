@@ -1,18 +1,24 @@
 #include "common/samefile.h"
 
-#include <QFile>
+#include "common/nativepath.h"
 
 #include <sys/stat.h>
 
 namespace tovalin {
 
+std::optional<FileId> fileId(const QString &path)
+{
+    struct stat st {};
+    if (path.isEmpty() || ::stat(nativePath(path).constData(), &st) != 0)
+        return std::nullopt;
+    return FileId{quint64(st.st_dev), quint64(st.st_ino)};
+}
+
 bool sameFile(const QString &a, const QString &b)
 {
-    struct stat sa {}, sb {};
-    if (a.isEmpty() || b.isEmpty() || ::stat(QFile::encodeName(a).constData(), &sa) != 0
-        || ::stat(QFile::encodeName(b).constData(), &sb) != 0)
-        return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    const std::optional<FileId> ia = fileId(a);
+    const std::optional<FileId> ib = fileId(b);
+    return ia && ib && *ia == *ib;
 }
 
 } // namespace tovalin

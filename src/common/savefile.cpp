@@ -1,7 +1,7 @@
 #include "common/savefile.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include "common/nativepath.h"
+
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -52,15 +52,17 @@ SaveError writeError() { return errno == ENOSPC || errno == EDQUOT ? SaveError::
 
 SaveError writeFileReplacing(const QString &path, const QByteArray &bytes)
 {
-    const QFileInfo target(path);
-    if (target.fileName().isEmpty())
+    const QString absolute = absolutePath(path);
+    if (fileNameOf(absolute).isEmpty())
         return SaveError::NoFileName;
-    if (QFile::encodeName(target.fileName()).size() > NAME_MAX)
+    const QByteArray name = nativePath(fileNameOf(absolute));
+    if (name.size() > NAME_MAX)
         return SaveError::NameTooLong;
-    if (!target.dir().exists())
+    const QByteArray finalPath = nativePath(absolute);
+    const QByteArray folder = nativePath(folderOf(absolute));
+    struct stat dir {};
+    if (::stat(folder.constData(), &dir) != 0 || !S_ISDIR(dir.st_mode))
         return SaveError::NoFolder;
-    const QByteArray finalPath = QFile::encodeName(target.absoluteFilePath());
-    const QByteArray folder = QFile::encodeName(target.absolutePath());
 
     // What stands at the name now, itself: a link is never followed.
     struct stat old {};
@@ -71,7 +73,7 @@ SaveError writeFileReplacing(const QString &path, const QByteArray &bytes)
         return SaveError::FileReadOnly;
 
     QByteArray tempPath;
-    const int fd = createTemporary(folder, QFile::encodeName(target.fileName()), tempPath);
+    const int fd = createTemporary(folder, name, tempPath);
     if (fd < 0)
         return errno == EACCES || errno == EPERM || errno == EROFS ? SaveError::FolderNotWritable : writeError();
     // A replaced file keeps its permissions, as an editor's save would.

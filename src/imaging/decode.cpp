@@ -1,8 +1,10 @@
 #include "imaging/decode.h"
 
 #include "common/fastmemory.h"
+#include "common/nativepath.h"
 #include "common/memorypolicy.h"
 #include "imaging/decode_internal.h"
+#include "imaging/heif_boxes.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -365,42 +367,98 @@ DecodeResult decodeImageData(const QByteArray &bytes)
     return decodeWithQt(bytes);
 }
 
-DecodeResult decodeImageFile(const QString &path)
+FileBytes readImageFile(const QString &path)
 {
-    const QFileInfo info(path);
-    if (info.isDir())
-        return {{}, DecodeError::IsFolder, {}};
-    if (!info.exists())
-        return {{}, DecodeError::NotFound, {}};
+    const QByteArray native = nativePath(path);
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0)
+        return {{}, errno == ENOENT || errno == ENOTDIR ? DecodeError::NotFound : DecodeError::CannotOpen};
+    if (S_ISDIR(st.st_mode))
+        return {{}, DecodeError::IsFolder};
     // Read, not mapped: a mapped file that shrinks while it is decoded
     // kills the process (SIGBUS); a read one is only short.
-    const int fd = info.isFile() ? ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC) : -1;
+    const int fd = S_ISREG(st.st_mode) ? ::open(native.constData(), O_RDONLY | O_CLOEXEC) : -1;
     if (fd < 0)
-        return {{}, DecodeError::CannotOpen, {}};
-    struct stat st {};
-    QByteArray bytes;
+        return {{}, DecodeError::CannotOpen};
+    FileBytes file;
     bool whole = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     if (whole && st.st_size > 0) {
-        bytes = QByteArray(qsizetype(st.st_size), Qt::Uninitialized);
+        file.bytes = QByteArray(qsizetype(st.st_size), Qt::Uninitialized);
         // Fresh memory, touched a page at a time by read(), costs more than
         // the copy on a virtual machine: map it in at once.
-        preferLargePages(bytes.data(), std::size_t(bytes.size()));
-        populateForWriting(bytes.data(), std::size_t(bytes.size()));
+        preferLargePages(file.bytes.data(), std::size_t(file.bytes.size()));
+        populateForWriting(file.bytes.data(), std::size_t(file.bytes.size()));
         qsizetype got = 0;
-        while (got < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + got, std::size_t(bytes.size() - got));
+        while (got < file.bytes.size()) {
+            const ssize_t n = ::read(fd, file.bytes.data() + got, std::size_t(file.bytes.size() - got));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
                 break;
             got += n;
         }
-        whole = got == bytes.size();
+        whole = got == file.bytes.size();
     }
     ::close(fd);
     if (!whole)
-        return {{}, st.st_size > 0 ? DecodeError::Truncated : DecodeError::CannotOpen, {}};
-    return decodeImageData(bytes);
+        return {{}, st.st_size > 0 ? DecodeError::Truncated : DecodeError::CannotOpen};
+    return file;
+}
+
+DecodeResult decodeImageFile(const QString &path)
+{
+    const FileBytes file = readImageFile(path);
+    if (file.error != DecodeError::None)
+        return {{}, file.error, {}};
+    return decodeImageData(file.bytes);
+}
+
+bool looksLikePicture(const QByteArray &head)
+{
+    const auto *p = bytesOf(head);
+    const std::size_t size = std::size_t(head.size());
+    return (size >= 2 && p[0] == 0xFF && p[1] == 0xD8) || looksLikeHeif(p, size) || !knownFormat(head).isEmpty()
+           || (head.startsWith("RIFF") && head.mid(8, 4) == "WEBP") || head.startsWith(QByteArray("II*\0", 4))
+           || head.startsWith(QByteArray("MM\0*", 4));
+}
+
+QByteArray pictureExif(const QByteArray &bytes)
+{
+    const auto *p = bytesOf(bytes);
+    const std::size_t size = std::size_t(bytes.size());
+    if (looksLikeHeif(p, size))
+        return heifExif(p, size);
+    if (size < 4 || p[0] != 0xFF || p[1] != 0xD8)
+        return {};
+    // The segments before the first scan.
+    for (std::size_t at = 2; at + 4 <= size && p[at] == 0xFF;) {
+        const std::uint8_t marker = p[at + 1];
+        const std::size_t length = std::size_t(p[at + 2]) << 8 | p[at + 3];
+        if (marker == 0xDA || marker == 0xD9 || length < 2 || at + 2 + length > size)
+            break;
+        if (marker == 0xE1 && length >= 8 && std::memcmp(p + at + 4, "Exif\0\0", 6) == 0)
+            return bytes.mid(qsizetype(at + 10), qsizetype(length - 8));
+        at += 2 + length;
+    }
+    return {};
+}
+
+QSize claimedPictureSize(const QByteArray &bytes)
+{
+    const auto *p = bytesOf(bytes);
+    const std::size_t size = std::size_t(bytes.size());
+    if (size >= 2 && p[0] == 0xFF && p[1] == 0xD8)
+        return jpegClaimedSize(p, size);
+    if (looksLikeHeif(p, size))
+        return readHeifSizes(p, size).output;
+    const QByteArray known = knownFormat(bytes);
+    if (known == "bmp")
+        return bmpClaimedSize(bytes);
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, known);
+    return reader.size();
 }
 
 } // namespace tovalin

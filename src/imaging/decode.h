@@ -35,6 +35,26 @@ struct DecodeResult {
 DecodeResult decodeImageFile(const QString &path);
 DecodeResult decodeImageData(const QByteArray &bytes);
 
+// A picture file's bytes, read whole (a file that shrinks while it is read
+// is Truncated); `error` is None on success.
+struct FileBytes {
+    QByteArray bytes;
+    DecodeError error = DecodeError::None;
+};
+FileBytes readImageFile(const QString &path);
+
+// Whether the first bytes are those of a format Tovalin reads (JPEG,
+// HEIC/HEIF/AVIF, PNG, WebP, TIFF, GIF, BMP): what a folder walk takes.
+bool looksLikePicture(const QByteArray &head);
+
+// The picture's EXIF as a TIFF structure (from a JPEG's APP1 or a HEIF's
+// Exif item); empty when it has none.
+QByteArray pictureExif(const QByteArray &bytes);
+
+// The size a picture's header claims, cheaply (no pixels are decoded);
+// invalid when the header does not tell.
+QSize claimedPictureSize(const QByteArray &bytes);
+
 // The same preparation for a picture already decoded (a clipboard image).
 // Null when the pixels do not fit in memory.
 QImage normalizeForOutput(QImage image);

@@ -44,7 +44,9 @@ struct HeifApi {
     F(heif_image_handle_get_nclx_color_profile) F(heif_nclx_color_profile_free)                               \
     F(heif_register_decoder_plugin) F(heif_image_create) F(heif_image_add_plane) F(heif_image_get_plane)      \
     F(heif_nclx_color_profile_alloc) F(heif_image_set_nclx_color_profile)                                      \
-    F(heif_context_set_maximum_image_size_limit)
+    F(heif_context_set_maximum_image_size_limit) F(heif_image_handle_get_number_of_metadata_blocks)             \
+    F(heif_image_handle_get_list_of_metadata_block_IDs) F(heif_image_handle_get_metadata_size)               \
+    F(heif_image_handle_get_metadata)
     TOVALIN_HEIF_FUNCTIONS(TOVALIN_API_MEMBER)
 
     // Null when libheif cannot be loaded.
@@ -269,6 +271,32 @@ DecodeError errorOf(const heif_error &e)
 }
 
 } // namespace
+
+QByteArray heifExif(const std::uint8_t *data, std::size_t size)
+{
+    const HeifApi *api = HeifApi::get();
+    if (!api)
+        return {};
+    const HeifApi &heif = *api;
+    const Owned<heif_context> ctx(heif.heif_context_alloc(), heif.heif_context_free);
+    if (heif.heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr).code != heif_error_Ok)
+        return {};
+    heif_image_handle *rawHandle = nullptr;
+    if (heif.heif_context_get_primary_image_handle(ctx.get(), &rawHandle).code != heif_error_Ok)
+        return {};
+    const Owned<const heif_image_handle> handle(rawHandle, heif.heif_image_handle_release);
+    heif_item_id id = 0;
+    if (heif.heif_image_handle_get_list_of_metadata_block_IDs(handle.get(), "Exif", &id, 1) != 1)
+        return {};
+    QByteArray block(qsizetype(heif.heif_image_handle_get_metadata_size(handle.get(), id)), Qt::Uninitialized);
+    if (block.size() < 4 || heif.heif_image_handle_get_metadata(handle.get(), id, block.data()).code != heif_error_Ok)
+        return {};
+    // The block starts with the offset of the TIFF header after these 4 bytes.
+    const quint32 offset = quint32(quint8(block[0])) << 24 | quint8(block[1]) << 16 | quint8(block[2]) << 8 | quint8(block[3]);
+    if (offset > quint32(block.size() - 4))
+        return {};
+    return block.mid(4 + offset);
+}
 
 // An ISO base media file whose brands name a HEIF or AVIF picture.
 bool looksLikeHeif(const std::uint8_t *data, std::size_t size)

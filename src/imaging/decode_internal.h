@@ -10,8 +10,13 @@ namespace tovalin::detail {
 
 // `parts`: how many threads share the rows (the result is the same).
 DecodeResult decodeJpeg(const std::uint8_t *data, std::size_t size, int parts = 2);
+// The size a JPEG's frame header claims; invalid when it cannot be read.
+QSize jpegClaimedSize(const std::uint8_t *data, std::size_t size);
 bool looksLikeHeif(const std::uint8_t *data, std::size_t size);
 DecodeResult decodeHeif(const std::uint8_t *data, std::size_t size);
+// The primary picture's EXIF from its Exif item (TIFF structure), through
+// libheif; empty when there is none.
+QByteArray heifExif(const std::uint8_t *data, std::size_t size);
 
 // Whether a BMP's or GIF's first picture is wholly inside the file: Qt's
 // readers accept such files cut short and leave the missing rows unwritten.

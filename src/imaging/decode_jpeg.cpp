@@ -349,6 +349,12 @@ cleanup:
 
 } // namespace
 
+QSize jpegClaimedSize(const std::uint8_t *data, std::size_t size)
+{
+    const Header h = readHeader(data, size);
+    return h.error == DecodeError::None ? h.size : QSize();
+}
+
 DecodeResult decodeJpeg(const std::uint8_t *data, std::size_t size, int parts)
 {
     const Header h = readHeader(data, size);

@@ -29,7 +29,9 @@ std::optional<int> readSide(const QString &text)
     return static_cast<int>(*v);
 }
 
-std::optional<int> readFactor(const QString &text)
+} // namespace
+
+std::optional<int> factorFromText(const QString &text)
 {
     const std::optional<double> v = readNumber(text);
     if (!v)
@@ -39,6 +41,8 @@ std::optional<int> readFactor(const QString &text)
         return std::nullopt;
     return static_cast<int>(q);
 }
+
+namespace {
 
 JobFields failed(FieldProblem problem, const QString &text)
 {
@@ -65,7 +69,7 @@ JobFields readJobFields(const FieldTexts &texts)
     f.height = *h;
     f.mode = texts.mode;
     if (f.mode == JobMode::Factor) {
-        const std::optional<int> q = readFactor(texts.factor);
+        const std::optional<int> q = factorFromText(texts.factor);
         if (!q)
             return failed(FieldProblem::BadFactor, texts.factor);
         f.factor = *q;

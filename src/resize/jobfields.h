@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 namespace tovalin {
 
@@ -40,6 +41,10 @@ struct JobFields {
 // Reads every numeric field of a run, in the order the user sees them;
 // the first bad one is named.
 JobFields readJobFields(const FieldTexts &texts);
+
+// A factor text read as the factor field is: a number, halves to even,
+// 2..255; empty otherwise.
+std::optional<int> factorFromText(const QString &text);
 
 // The largest side a JPEG can have.
 constexpr int kMaxSide = 65500;

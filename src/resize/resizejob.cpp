@@ -1,5 +1,6 @@
 #include "resize/resizejob.h"
 
+#include "common/nativepath.h"
 #include "imaging/image.h"
 #include "imaging/jpeg.h"
 #include "imaging/jpegtrials.h"
@@ -7,8 +8,13 @@
 
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
 #include <future>
 #include <map>
+#include <memory>
 #include <optional>
 
 namespace tovalin {
@@ -144,50 +150,186 @@ void encodeAhead(Encodings &encodings, int lo, int hi, std::int64_t target)
     encodings.startAhead(tooLarge ? ifTooLarge : ifFits);
 }
 
+// An empty path keeps the file's bytes in the result instead (standard output).
 ResizeResult saved(ResizeResult r, const QString &path, const QByteArray &bytes)
 {
+    if (path.isEmpty()) {
+        r.bytes = bytes;
+        r.bytesWritten = bytes.size();
+        return r;
+    }
     r.saveError = writeFileReplacing(path, bytes);
     if (r.saveError != SaveError::None) {
         r.failure = JobFailure::SaveFailed;
         return r;
     }
-    r.bytesWritten = QFileInfo(path).size();
+    struct stat st {};
+    r.bytesWritten = ::stat(nativePath(path).constData(), &st) == 0 ? st.st_size : bytes.size();
     return r;
 }
 
 bool cancelled(const JobControl *control) { return control && control->cancel.load(); }
 
-ResizeResult searchAndSave(const ResizeRequest &request, const JpegTrials &trials, JobControl *control)
+// One size's factor search, in memory: the trials' coefficients, every
+// encoding's size, and the factor the search settles on.
+class FactorSearch {
+public:
+    explicit FactorSearch(const QImage &resized) : m_trials(resized), m_encodings(m_trials) {}
+
+    JobFailure run(std::int64_t target, JobControl *control)
+    {
+        if (!m_trials.ok())
+            return JobFailure::EncodeFailed;
+        m_found = searchFactor(
+            std::int32_t(target),
+            [&](int factor) -> std::optional<std::int64_t> {
+                if (cancelled(control))
+                    return std::nullopt; // a stop is told apart below: the flag stays set
+                return m_encodings.size(factor);
+            },
+            [&](int lo, int hi) {
+                if (control)
+                    ++control->trials;
+                m_encodings.keepBytesWithin(lo, hi);
+                encodeAhead(m_encodings, lo, hi, target);
+            });
+        if (cancelled(control))
+            return JobFailure::Cancelled;
+        return m_found.encodeFailed ? JobFailure::EncodeFailed : JobFailure::None;
+    }
+
+    const SearchOutcome &found() const { return m_found; }
+    std::optional<std::int64_t> size(int factor) { return m_encodings.size(factor); }
+    QByteArray bytes(int factor) { return m_encodings.bytes(factor); }
+
+private:
+    JpegTrials m_trials;
+    Encodings m_encodings;
+    SearchOutcome m_found;
+};
+
+// The picture at width x height; null when it does not fit in memory.
+QImage resized(const QImage &source, int width, int height)
+{
+    // The same size is the picture itself: bicubic weights at whole-pixel
+    // offsets are exactly 1 and 0.
+    ImageHolder work;
+    work.setImage(source);
+    if ((width != source.width() || height != source.height()) && work.resize(width, height) != ResizeOutcome::Done)
+        return {};
+    return work.image();
+}
+
+// The file's bytes with the metadata segment after its start marker (and
+// its JFIF header, when it has one).
+QByteArray withMetadata(const QByteArray &jpeg, const QByteArray &segment)
+{
+    if (segment.isEmpty() || jpeg.size() < 4)
+        return jpeg;
+    qsizetype at = 2;
+    if (quint8(jpeg[2]) == 0xFF && quint8(jpeg[3]) == 0xE0 && jpeg.size() >= 6)
+        at += 2 + (quint8(jpeg[4]) << 8 | quint8(jpeg[5]));
+    return jpeg.left(at) + segment + jpeg.mid(at);
+}
+
+struct Shrunk {
+    QSize size;           // invalid when no size meets the target
+    bool stopped = false; // cancelled, or out of memory
+};
+
+// The largest size of the asked one's aspect ratio whose encoding at the
+// floor factor meets the target: a search over the width, each step a
+// resize and a trial encoding. `tooLargeAt` is that encoding's size at the
+// asked width, which does not meet the target. File sizes grow about with
+// the pixels, so each step guesses from the last one's size, and halves
+// the range the guess leaves where it did not narrow it by half.
+Shrunk findShrunkSize(const QImage &source, QSize asked, std::int64_t target, int floor, std::int64_t tooLargeAt,
+                      JobControl *control)
+{
+    Shrunk out;
+    const auto heightFor = [&](int w) { return std::max(1, int(std::lround(double(asked.height()) * w / asked.width()))); };
+    int lo = 0, hi = asked.width(); // lo meets the target (0: none found yet), hi does not
+    int w = asked.width();
+    std::int64_t atW = tooLargeAt;
+    while (hi - lo > 1) {
+        const int span = hi - lo;
+        int next = int(std::lround(w * std::sqrt(double(target) / double(std::max<std::int64_t>(atW, 1)))));
+        next = std::clamp(next, lo + 1, hi - 1);
+        const QImage picture = resized(source, next, heightFor(next));
+        if (cancelled(control) || picture.isNull()) {
+            out.stopped = true;
+            return out;
+        }
+        const JpegTrials trials(picture);
+        if (!trials.ok()) {
+            out.stopped = true;
+            return out;
+        }
+        if (control)
+            ++control->shrinkSteps;
+        w = next;
+        atW = trials.encode(floor).size();
+        if (atW <= target)
+            lo = w;
+        else
+            hi = w;
+        // A guess that left more than half the range: the next step halves it.
+        if (hi - lo > span / 2) {
+            w = lo + (hi - lo) / 2;
+            atW = target; // guess the middle itself
+        }
+    }
+    if (lo > 0)
+        out.size = QSize(lo, heightFor(lo));
+    return out;
+}
+
+ResizeResult searchAndSave(const ResizeRequest &request, const QImage &picture, JobControl *control)
 {
     ResizeResult r;
-    if (!trials.ok()) {
-        r.failure = JobFailure::EncodeFailed;
+    r.width = picture.width();
+    r.height = picture.height();
+    // The metadata's bytes count toward the target.
+    const std::int64_t target = std::max<std::int64_t>(1, std::int64_t(request.targetBytes) - request.metadata.size());
+    auto search = std::make_unique<FactorSearch>(picture);
+    r.failure = search->run(target, control);
+    if (r.failure != JobFailure::None)
         return r;
+    // The target missed, or met only past the floor.
+    const auto needsShrink = [&] {
+        const std::optional<std::int64_t> atFinal = search->size(search->found().finalFactor);
+        return search->found().finalFactor > request.shrinkFloor || (atFinal && *atFinal > target);
+    };
+    if (request.shrink == ShrinkMode::Apply && needsShrink()) {
+        const std::optional<std::int64_t> atFloor = search->size(request.shrinkFloor);
+        const Shrunk shrunk = atFloor && *atFloor > target
+                                  ? findShrunkSize(request.source, picture.size(), target, request.shrinkFloor, *atFloor, control)
+                                  : Shrunk{picture.size(), false};
+        if (cancelled(control)) {
+            r.failure = JobFailure::Cancelled;
+            return r;
+        }
+        r.shrinkFailed = !shrunk.size.isValid();
+        if (shrunk.size.isValid() && shrunk.size != picture.size()) {
+            const QImage smaller = resized(request.source, shrunk.size.width(), shrunk.size.height());
+            if (smaller.isNull()) {
+                r.failure = JobFailure::OutOfMemory;
+                return r;
+            }
+            search = std::make_unique<FactorSearch>(smaller);
+            r.failure = search->run(target, control);
+            if (r.failure != JobFailure::None)
+                return r;
+            r.width = smaller.width();
+            r.height = smaller.height();
+        }
     }
-    Encodings encodings(trials);
-    const std::int64_t target = request.targetBytes;
-    const SearchOutcome found = searchFactor(
-        request.targetBytes,
-        [&](int factor) -> std::optional<std::int64_t> {
-            if (cancelled(control))
-                return std::nullopt; // a stop is told apart below: the flag stays set
-            return encodings.size(factor);
-        },
-        [&](int lo, int hi) {
-            if (control)
-                ++control->trials;
-            encodings.keepBytesWithin(lo, hi);
-            encodeAhead(encodings, lo, hi, target);
-        });
-    if (cancelled(control)) {
-        r.failure = JobFailure::Cancelled;
-        return r;
-    }
-    if (found.encodeFailed) {
-        r.failure = JobFailure::EncodeFailed;
-        return r;
-    }
+    const SearchOutcome &found = search->found();
     r.factor = found.finalFactor;
+    // A search that could not settle at or under the floor where the floor
+    // itself fits (sizes are not strictly monotonic): the floor is written.
+    if (request.shrink == ShrinkMode::Apply && !r.shrinkFailed && r.factor > request.shrinkFloor)
+        r.factor = request.shrinkFloor;
     r.lastLo = found.lastLo;
     r.lastHi = found.lastHi;
     r.trials = found.iterations;
@@ -195,7 +337,7 @@ ResizeResult searchAndSave(const ResizeRequest &request, const JpegTrials &trial
     // bounds the last iteration began with. They are a convenience: a folder
     // that cannot take them never stops the user's file, so on a nearly
     // full disk the user's file takes the space first.
-    const QByteArray final = encodings.bytes(found.finalFactor);
+    const QByteArray final = withMetadata(search->bytes(r.factor), request.metadata);
     if (cancelled(control)) {
         r.failure = JobFailure::Cancelled;
         return r;
@@ -203,12 +345,13 @@ ResizeResult searchAndSave(const ResizeRequest &request, const JpegTrials &trial
     const QString minPath = request.workFolder + QLatin1Char('/') + kWorkMinName;
     const QString maxPath = request.workFolder + QLatin1Char('/') + kWorkMaxName;
     const auto writeWorkFiles = [&] {
-        return writeFileReplacing(minPath, encodings.bytes(found.lastLo)) == SaveError::None
-               && writeFileReplacing(maxPath, encodings.bytes(found.lastHi)) == SaveError::None;
+        return !request.workFolder.isEmpty() && writeFileReplacing(minPath, search->bytes(found.lastLo)) == SaveError::None
+               && writeFileReplacing(maxPath, search->bytes(found.lastHi)) == SaveError::None;
     };
     // A user's file named like a work file is written last, so it holds the result.
     const QString output = QFileInfo(request.outputPath).absoluteFilePath();
-    const bool sameName = output == QFileInfo(minPath).absoluteFilePath() || output == QFileInfo(maxPath).absoluteFilePath();
+    const bool sameName = !request.workFolder.isEmpty()
+                          && (output == QFileInfo(minPath).absoluteFilePath() || output == QFileInfo(maxPath).absoluteFilePath());
     if (sameName) {
         const bool workFilesSaved = writeWorkFiles();
         r = saved(r, request.outputPath, final);
@@ -217,7 +360,18 @@ ResizeResult searchAndSave(const ResizeRequest &request, const JpegTrials &trial
         r = saved(r, request.outputPath, final);
         r.workFilesSaved = r.failure == JobFailure::None && writeWorkFiles();
     }
-    r.overTarget = r.failure == JobFailure::None && r.bytesWritten > target;
+    r.overTarget = r.failure == JobFailure::None && r.bytesWritten > request.targetBytes;
+    // Offered after the file is saved as asked: the size that would meet
+    // the target at or under the floor.
+    if (request.shrink == ShrinkMode::Suggest && r.failure == JobFailure::None && needsShrink()) {
+        const std::optional<std::int64_t> atFloor = search->size(request.shrinkFloor);
+        if (atFloor && *atFloor > target) {
+            search.reset(); // its coefficients are not needed any more
+            const Shrunk shrunk = findShrunkSize(request.source, QSize(r.width, r.height), target, request.shrinkFloor, *atFloor, control);
+            r.suggestedSize = shrunk.stopped ? QSize() : shrunk.size;
+            r.shrinkFailed = !shrunk.stopped && !shrunk.size.isValid();
+        }
+    }
     return r;
 }
 
@@ -226,22 +380,14 @@ ResizeResult searchAndSave(const ResizeRequest &request, const JpegTrials &trial
 ResizeResult runResizeJob(const ResizeRequest &request, JobControl *control)
 {
     ResizeResult r;
-    // The same size is the picture itself: bicubic weights at whole-pixel
-    // offsets are exactly 1 and 0.
-    ImageHolder work;
-    work.setImage(request.source);
-    if (request.width != request.source.width() || request.height != request.source.height()) {
-        if (work.resize(request.width, request.height) != ResizeOutcome::Done) {
-            r.failure = JobFailure::OutOfMemory;
-            return r;
-        }
+    QImage picture = resized(request.source, request.width, request.height);
+    if (picture.isNull()) {
+        r.failure = JobFailure::OutOfMemory;
+        return r;
     }
-    if (request.mode == JobMode::TargetSize) {
-        const JpegTrials trials(work.image());
-        work.clear(); // the coefficients are all the search needs
-        return searchAndSave(request, trials, control);
-    }
-    const EncodeResult jpeg = encodeJpeg(work.image(), request.factor);
+    if (request.mode == JobMode::TargetSize)
+        return searchAndSave(request, picture, control);
+    const EncodeResult jpeg = encodeJpeg(picture, request.factor);
     if (jpeg.error != EncodeError::None) {
         r.failure = JobFailure::EncodeFailed;
         return r;
@@ -251,7 +397,9 @@ ResizeResult runResizeJob(const ResizeRequest &request, JobControl *control)
         return r;
     }
     r.factor = request.factor;
-    return saved(r, request.outputPath, jpeg.bytes);
+    r.width = picture.width();
+    r.height = picture.height();
+    return saved(r, request.outputPath, withMetadata(jpeg.bytes, request.metadata));
 }
 
 } // namespace tovalin

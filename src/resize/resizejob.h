@@ -1,13 +1,21 @@
 #pragma once
 #include "common/savefile.h"
 #include "resize/jobfields.h"
+#include "resize/sizesearch.h"
 
 #include <QImage>
+#include <QSize>
 #include <QString>
 #include <atomic>
 #include <cstdint>
 
 namespace tovalin {
+
+// What a size-mode run does when the target cannot be met at the asked
+// size, or only with a factor past the floor: nothing, find the largest
+// size of the same aspect that meets it at or under the floor after saving
+// as asked (Suggest), or save at that size (Apply).
+enum class ShrinkMode { Off, Suggest, Apply };
 
 // One run of the Resize button, as a value: everything it needs goes in.
 struct ResizeRequest {
@@ -17,8 +25,11 @@ struct ResizeRequest {
     JobMode mode = JobMode::TargetSize;
     int factor = 0;               // factor mode
     std::int32_t targetBytes = 0; // size mode
-    QString outputPath;
-    QString workFolder; // size mode: where work_min.jpg and work_max.jpg go
+    QString outputPath; // empty: the file's bytes come back in the result
+    QString workFolder; // size mode: where work_min.jpg and work_max.jpg go; none when empty
+    ShrinkMode shrink = ShrinkMode::Off;
+    int shrinkFloor = kDefaultShrinkFloor;
+    QByteArray metadata; // a whole APP1 segment put into the file; counts toward the target
 };
 
 enum class JobFailure {
@@ -40,12 +51,18 @@ struct ResizeResult {
     int trials = 0;                // size mode: middle factors tried
     bool workFilesSaved = false;   // size mode: best effort, never stops a run
     bool overTarget = false;       // size mode: even the strongest factor is too large
+    int width = 0;                 // the size written
+    int height = 0;
+    QSize suggestedSize;           // ShrinkMode::Suggest: the smaller size offered
+    bool shrinkFailed = false;     // no size meets the target at or under the floor
+    QByteArray bytes;              // the file itself, when the request named no path
 };
 
 // Shared with the thread that started the run: progress to show, and a
 // request to stop (honoured between encodings, before anything is written).
 struct JobControl {
     std::atomic<int> trials{0}; // iterations of the size search begun, at most nine
+    std::atomic<int> shrinkSteps{0}; // sizes tried by the search for a smaller size
     std::atomic<bool> cancel{false};
 };
 

@@ -16,6 +16,10 @@ std::optional<std::int32_t> targetBytesFromText(const QString &text);
 // (2 and 255 give 128, 65 and 128 give 96, 2 and 65 give 34).
 int midFactor(int lo, int hi);
 
+// The strongest factor that leaves a photo free of visible 8x8 blocks:
+// past it, a size target is better met by a smaller picture.
+constexpr int kDefaultShrinkFloor = 140;
+
 // Size in bytes of the encoding at a factor; empty when encoding failed.
 using TrialSize = std::function<std::optional<std::int64_t>(int factor)>;
 

@@ -4,7 +4,7 @@
 #include "app/messagebox.h"
 #include "app/imageviewer.h"
 #include "app/mainwindow.h"
-#include "app/texts.h"
+#include "texts/texts.h"
 #include "imaging/jpeg.h"
 #include "../testfiles.h"
 #include "../testphoto.h"

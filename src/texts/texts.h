@@ -1,4 +1,5 @@
 #pragma once
+#include "batch/batchjob.h"
 #include "common/savefile.h"
 #include "imaging/decode.h"
 #include "resize/jobfields.h"
@@ -75,6 +76,27 @@ inline const Bilingual kOptionVersion{QStringLiteral("版を表示して終了�
 inline const Bilingual kTryHelp{QStringLiteral("使い方は --help で表示できます。\n"), QStringLiteral("Try --help for the usage.\n")};
 QString windowHelp(bool japanese);
 
+// The command-line program's texts.
+QString cliHelp(bool japanese);
+inline const Bilingual kNoInputs{QStringLiteral("画像ファイルかフォルダを指定して下さい。"), QStringLiteral("Name a picture file or a folder.")};
+inline const Bilingual kBadOptionValue{QStringLiteral("%1 の値「%2」が正しくありません。"), QStringLiteral("%1: invalid value \"%2\".")};
+inline const Bilingual kOneSizeOption{QStringLiteral("--size、--scale、--long-edge、--fit はどれか一つだけ指定できます。"),
+                                      QStringLiteral("Give at most one of --size, --scale, --long-edge and --fit.")};
+inline const Bilingual kFactorOrKb{QStringLiteral("--factor と --kb は同時に指定できません。"), QStringLiteral("Give --factor or --kb, not both.")};
+inline const Bilingual kStdoutOneInput{QStringLiteral("-o - は画像一つだけに使えます。"), QStringLiteral("-o - takes exactly one picture.")};
+inline const Bilingual kJsonWithStdout{QStringLiteral("--json と -o - は同時に指定できません。"), QStringLiteral("--json cannot go with -o -.")};
+inline const Bilingual kOneStdin{QStringLiteral("標準入力（-）は一度だけ指定できます。"), QStringLiteral("Standard input (-) can be named once.")};
+inline const Bilingual kShrinkNeedsKb{QStringLiteral("--shrink-to-fit は --kb と一緒に指定して下さい。"), QStringLiteral("--shrink-to-fit goes with --kb.")};
+inline const Bilingual kInPlaceNeedsBeside{QStringLiteral("--in-place は -o と同時に指定できません。"), QStringLiteral("--in-place cannot go with -o.")};
+inline const Bilingual kInterrupted{QStringLiteral("中断しました。"), QStringLiteral("Interrupted.")};
+// "<input> → <output>（<w>×<h>、<bytes>バイト、Qファクタ <factor>）"
+QString writtenLine(const QString &input, const QString &output, int width, int height, qint64 bytes, int factor, bool japanese);
+QString skippedLine(const QString &input, const QString &output, bool japanese);
+QString failedLine(const QString &input, const QString &reason, bool japanese);
+QString summaryLine(int written, int skipped, int failed, bool japanese);
+// Why a batch's file was skipped or failed.
+QString batchProblem(const BatchOutcome &outcome, const QString &output, bool japanese = true);
+
 // "Tovalin(格納先：<folder>)"
 QString titleWithFolder(const QString &folder);
 // "<figure>kb <bytes>Byteにリサイズしました。"
@@ -82,9 +104,11 @@ QString resultText(qint64 bytes);
 // "Qファクタは、<factor>でした。"
 QString factorText(int factor);
 
-QString decodeProblem(DecodeError error, QSize size);
-QString saveProblem(SaveError error);
+// The reasons below are Japanese unless `japanese` is false (the command
+// line under another locale).
+QString decodeProblem(DecodeError error, QSize size, bool japanese = true);
+QString saveProblem(SaveError error, bool japanese = true);
 QString fieldProblem(const JobFields &fields);
-QString jobProblem(const ResizeResult &result);
+QString jobProblem(const ResizeResult &result, bool japanese = true);
 
 } // namespace tovalin::text
