@@ -42,7 +42,7 @@ void BatchRunner::work(const QByteArray &stdinBytes)
         JobControl control;
         {
             std::lock_guard lock(m_mutex);
-            if (m_stop)
+            if (m_stop || (m_external && *m_external))
                 control.cancel = true;
             m_running.push_back(&control);
         }

@@ -24,6 +24,9 @@ public:
     // finish. Their results say Interrupted.
     void stop();
     bool stopped() const { return m_stop; }
+    // A flag a signal handler may set: once it is non-zero no further file
+    // starts (stop() then abandons those being made).
+    void watch(const std::atomic<int> *flag) { m_external = flag; }
 
 private:
     void work(const QByteArray &stdinBytes);
@@ -35,6 +38,7 @@ private:
     const Done m_done;
     std::atomic<int> m_next{0};
     std::atomic<bool> m_stop{false};
+    const std::atomic<int> *m_external = nullptr;
     std::mutex m_mutex; // the running jobs' controls, and calls to m_done
     std::vector<JobControl *> m_running;
 };

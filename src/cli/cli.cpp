@@ -389,6 +389,7 @@ int runCli(int argc, char **argv)
         }
         progress.draw(done);
     });
+    runner.watch(&g_signal);
     std::atomic<bool> finished{false};
     std::thread watcher([&] {
         while (!finished) {

@@ -84,3 +84,30 @@ def heif_grid(rows, cols, canvas, grid_ispe, tile_ispe, name):
 
 heif_grid(2, 2, (384, 240), (384, 240), (192, 120), 'grid.heic')
 heif_grid(5, 5, (20480, 20480), (512, 512), (4096, 4096), 'lying_grid.heic')
+
+
+# exif.jpg: a 300x200 photo whose EXIF holds what --metadata safe keeps
+# (make, model, date taken, exposure) and what it drops (GPS, serial
+# number, owner, a thumbnail), with orientation 6 (turned right).
+def exif_photo(name):
+    from PIL import Image
+    picture = Image.open('sequential.jpg').resize((300, 200))
+    exif = Image.Exif()
+    exif[0x010F] = 'TovalinCam'        # Make
+    exif[0x0110] = 'Model T'           # Model
+    exif[0x0112] = 6                   # Orientation
+    exif[0x0132] = '2026:12:01 10:00:00'
+    from PIL.TiffImagePlugin import IFDRational
+    exif[0x8769] = {
+        0x9003: '2026:12:01 09:59:58',  # DateTimeOriginal
+        0x829A: IFDRational(1, 250),    # ExposureTime
+        0x829D: IFDRational(28, 10),    # FNumber
+        0x8827: 200,                    # ISO
+        0xA431: 'SN-12345',             # BodySerialNumber
+        0xA430: 'Jane Owner',           # CameraOwnerName
+    }
+    exif[0x8825] = {1: 'N', 2: (IFDRational(35, 1), IFDRational(39, 1), IFDRational(0, 1))}
+    picture.save(name, quality=85, exif=exif)
+
+
+exif_photo('exif.jpg')

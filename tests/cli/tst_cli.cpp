@@ -1,0 +1,328 @@
+#include "imaging/decode.h"
+#include "imaging/jpeg.h"
+#include "../testfiles.h"
+#include "../testphoto.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <libexif/exif-data.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace tovalin;
+
+namespace {
+
+QString data(const QString &name) { return QStringLiteral(TOVALIN_TEST_DATA "/data/") + name; }
+
+struct Run {
+    int exit = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+} // namespace
+
+// Runs the real tovalin-cli in a folder of pictures, as a script would.
+class TestCli : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_root;
+    QString m_dir;
+
+    Run cli(const QStringList &args, const QByteArray &input = {}, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+    {
+        QProcess p;
+        p.setWorkingDirectory(m_dir);
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(TOVALIN_CLI), args);
+        p.write(input);
+        p.closeWriteChannel();
+        if (!p.waitForFinished(60000))
+            return {};
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : 128 + p.exitCode(), p.readAllStandardOutput(),
+                p.readAllStandardError()};
+    }
+
+    // Every file below the folder, relative to it, sorted.
+    QStringList files(const QString &below = QString()) const
+    {
+        QStringList found;
+        QDirIterator it(m_dir + "/" + below, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            found << it.next().mid(m_dir.size() + 1);
+        found.sort();
+        return found;
+    }
+
+    void write(const QString &name, const QByteArray &bytes)
+    {
+        QDir().mkpath(QFileInfo(m_dir + "/" + name).absolutePath());
+        QFile f(m_dir + "/" + name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+
+private slots:
+    void init()
+    {
+        static int runs = 0;
+        m_dir = m_root.filePath(QString::number(++runs));
+        QDir(m_dir).removeRecursively();
+        QDir().mkpath(m_dir);
+        write("in/a.jpg", encodeJpeg(testPhoto(400, 300), 20).bytes);
+        testPhoto(320, 240).save(m_dir + "/in/b.png");
+        write("in/sub/c.gif", fileContents(data("photo.gif")));
+        write("in/notes.txt", "not a picture\n");
+        const QByteArray a = fileContents(m_dir + "/in/a.jpg");
+        write("bad/broken.jpg", a.left(a.size() / 2));
+    }
+
+    // Command lines: what is written, and the exit status.
+    void commandLines_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QStringList>("written"); // files added below the folder
+        QTest::newRow("beside each input, a JPEG beside itself gets _resized")
+            << QStringList{"in/a.jpg", "in/b.png", "--factor", "40"} << 0 << QStringList{"in/a_resized.jpg", "in/b.jpg"};
+        QTest::newRow("a folder walked, subfolders mirrored, text skipped")
+            << QStringList{"-r", "in", "-o", "out", "--long-edge", "100"} << 0 << QStringList{"out/a.jpg", "out/b.jpg", "out/sub/c.jpg"};
+        QTest::newRow("a folder without -r: its own files") << QStringList{"in", "-o", "out"} << 0 << QStringList{"out/a.jpg", "out/b.jpg"};
+        QTest::newRow("the output folder is never walked")
+            << QStringList{"-r", "in", "-o", "in/out", "--suffix", "_s"} << 0
+            << QStringList{"in/out/a_s.jpg", "in/out/b_s.jpg", "in/out/sub/c_s.jpg"};
+        QTest::newRow("a named file that is no picture fails") << QStringList{"in/notes.txt", "-o", "out"} << 1 << QStringList{};
+        QTest::newRow("a broken picture fails, the rest go on")
+            << QStringList{"bad/broken.jpg", "in/a.jpg", "-o", "out"} << 1 << QStringList{"out/a.jpg"};
+        QTest::newRow("a missing file fails") << QStringList{"in/none.jpg"} << 1 << QStringList{};
+        QTest::newRow("two inputs, one output: the second fails")
+            << QStringList{"in/b.png", "in/sub/c.gif", "--suffix", "x", "-o", "out"} << 0 << QStringList{"out/bx.jpg", "out/cx.jpg"};
+        QTest::newRow("in place") << QStringList{"in/a.jpg", "--in-place", "--scale", "50"} << 0 << QStringList{};
+        for (const QStringList &usage : {QStringList{}, QStringList{"--json", "-o", "-", "in/a.jpg"}, QStringList{"--size", "0x5", "in/a.jpg"},
+                                         QStringList{"--factor", "300", "in/a.jpg"}, QStringList{"--kb", "40", "--factor", "30", "in/a.jpg"},
+                                         QStringList{"--scale", "50", "--fit", "10x10", "in/a.jpg"}, QStringList{"--bogus", "in/a.jpg"},
+                                         QStringList{"-o", "-", "in"}, QStringList{"--shrink-to-fit", "in/a.jpg"}})
+            QTest::newRow(qPrintable("usage: " + usage.join(' '))) << usage << 2 << QStringList{};
+    }
+    void commandLines()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exit);
+        QFETCH(QStringList, written);
+        const QStringList before = files();
+        const QByteArray original = fileContents(m_dir + "/in/a.jpg");
+        const Run r = cli(args);
+        QVERIFY2(r.exit == exit, r.err.constData());
+        QStringList added;
+        for (const QString &f : files())
+            if (!before.contains(f))
+                added << f;
+        QCOMPARE(added, written);
+        for (const QString &f : written)
+            QCOMPARE(decodeImageFile(m_dir + "/" + f).error, DecodeError::None);
+        if (args.contains("--in-place"))
+            QCOMPARE(decodeImageFile(m_dir + "/in/a.jpg").image.size(), QSize(200, 150));
+        else
+            QCOMPARE(fileContents(m_dir + "/in/a.jpg"), original); // an input is never replaced
+    }
+
+    // An existing output is skipped and reported so, unless --overwrite.
+    void existingOutputs()
+    {
+        write("out/a.jpg", "mine");
+        Run r = cli({"in/a.jpg", "-o", "out", "--json"});
+        QCOMPARE(r.exit, 0);
+        QCOMPARE(QJsonDocument::fromJson(r.out).object().value("status").toString(), QStringLiteral("skipped"));
+        QCOMPARE(fileContents(m_dir + "/out/a.jpg"), QByteArray("mine"));
+        r = cli({"in/a.jpg", "-o", "out", "--overwrite"});
+        QCOMPARE(r.exit, 0);
+        QCOMPARE(decodeImageFile(m_dir + "/out/a.jpg").image.size(), QSize(400, 300));
+    }
+
+    // One JSON object a file, with fixed keys, its figures those of the file.
+    void jsonLines()
+    {
+        const Run r = cli({"in/a.jpg", "bad/broken.jpg", "-o", "out", "--kb", "10", "--json", "--jobs", "1"});
+        QCOMPARE(r.exit, 1);
+        const QList<QByteArray> lines = r.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 2);
+        const QStringList keys{"input", "output", "status", "width", "height", "bytes", "factor", "trials", "over_target", "ms", "error_code", "error"};
+        for (const QByteArray &line : lines) {
+            QStringList seen;
+            for (const QByteArray &part : line.mid(1).split(','))
+                if (part.startsWith('"') && part.contains("\":"))
+                    seen << QString::fromUtf8(part.mid(1, part.indexOf("\":") - 1));
+            QCOMPARE(seen, keys);
+        }
+        const QJsonObject ok = QJsonDocument::fromJson(lines[0]).object();
+        QCOMPARE(ok.value("status").toString(), QStringLiteral("written"));
+        QCOMPARE(ok.value("bytes").toInteger(), QFileInfo(m_dir + "/out/a.jpg").size());
+        QVERIFY(ok.value("bytes").toInteger() <= 10240);
+        QVERIFY(ok.value("trials").toInt() >= 1 && ok.value("trials").toInt() <= 9);
+        QCOMPARE(ok.value("width").toInt(), 400);
+        QVERIFY(ok.value("error_code").isNull());
+        const QJsonObject bad = QJsonDocument::fromJson(lines[1]).object();
+        QCOMPARE(bad.value("status").toString(), QStringLiteral("failed"));
+        QCOMPARE(bad.value("error_code").toString(), QStringLiteral("truncated"));
+        QCOMPARE(bad.value("error").toString(), QStringLiteral("The picture file is cut short."));
+        QVERIFY(bad.value("bytes").isNull());
+    }
+
+    // A name that is not UTF-8: found, written under its own bytes, and
+    // kept exact in the JSON as a surrogate escape.
+    void namesThatAreNotUtf8()
+    {
+        const QByteArray raw = QFile::encodeName(m_dir) + "/in/caf\xe9.jpg";
+        const int fd = ::open(raw.constData(), O_CREAT | O_WRONLY, 0644);
+        const QByteArray jpeg = fileContents(m_dir + "/in/a.jpg");
+        QCOMPARE(::write(fd, jpeg.constData(), size_t(jpeg.size())), ssize_t(jpeg.size()));
+        ::close(fd);
+        const Run r = cli({"in", "-o", "out", "--json"});
+        QCOMPARE(r.exit, 0);
+        QVERIFY(r.out.contains("\"input\":\"in/caf\\udce9.jpg\""));
+        QVERIFY(::access((QFile::encodeName(m_dir) + "/out/caf\xe9.jpg").constData(), F_OK) == 0);
+    }
+
+    // One picture through standard input and output: the same bytes as a file.
+    void standardInputAndOutput()
+    {
+        const Run piped = cli({"-", "-o", "-", "--kb", "8"}, fileContents(m_dir + "/in/a.jpg"));
+        QCOMPARE(piped.exit, 0);
+        QCOMPARE(cli({"in/a.jpg", "-o", "out", "--kb", "8"}).exit, 0);
+        QCOMPARE(piped.out, fileContents(m_dir + "/out/a.jpg"));
+    }
+
+    // The same picture, size and target give the benchmark's bytes (which
+    // are the window's: the external test holds that).
+    void sameBytesAsTheBenchmark()
+    {
+        QCOMPARE(cli({"in/b.png", "-o", "out", "--size", "200x100", "--kb", "6"}).exit, 0);
+        QProcess bench;
+        bench.start(QStringLiteral(TOVALIN_BENCH), {m_dir + "/in/b.png", "200x100", "6", "--out", m_dir + "/bench.jpg"});
+        QVERIFY(bench.waitForFinished(60000) && bench.exitCode() == 0);
+        QCOMPARE(fileContents(m_dir + "/out/b.jpg"), fileContents(m_dir + "/bench.jpg"));
+    }
+
+    // No display and no Widgets: it runs in an SSH session or a container.
+    void noDisplayNoWidgets()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(v);
+        QCOMPARE(cli({"in/a.jpg", "-o", "out"}, {}, env).exit, 0);
+        QProcess readelf;
+        readelf.start("readelf", {"-d", QStringLiteral(TOVALIN_CLI)});
+        QVERIFY(readelf.waitForFinished());
+        const QByteArray needed = readelf.readAllStandardOutput();
+        QVERIFY(needed.contains("libQt6Core"));
+        QVERIFY(!needed.contains("libQt6Widgets"));
+    }
+
+    // Messages in Japanese under a Japanese locale.
+    void japaneseUnderAJapaneseLocale()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LANG", "ja_JP.UTF-8");
+        env.insert("LC_ALL", "ja_JP.UTF-8");
+        const Run r = cli({"bad/broken.jpg"}, {}, env);
+        QCOMPARE(r.exit, 1);
+        QVERIFY(QString::fromUtf8(r.err).contains(QStringLiteral("画像ファイルが途中で切れています。")));
+    }
+
+    // A signal in the middle of a write: that file is finished whole, the
+    // others are not started, no temporary file is left, and the exit
+    // status says which signal.
+    void signalMidWrite_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void signalMidWrite()
+    {
+        QFETCH(int, signal);
+        for (int i = 0; i < 5; ++i)
+            write(QStringLiteral("many/p%1.jpg").arg(i), fileContents(m_dir + "/in/a.jpg"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LD_PRELOAD", QStringLiteral(TOVALIN_SIGNAL_SHIM));
+        env.insert("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0");
+        env.insert("TOVALIN_SIGNAL_DIR", m_dir + "/out");
+        env.insert("TOVALIN_SIGNAL", QString::number(signal));
+        const Run r = cli({"many", "-o", "out", "--jobs", "1", "--kb", "10"}, {}, env);
+        QCOMPARE(r.exit, 128 + signal);
+        const QStringList left = files("out");
+        QCOMPARE(left.size(), 1);
+        QVERIFY(!left.front().contains("/."));
+        QCOMPARE(decodeImageFile(m_dir + "/" + left.front()).error, DecodeError::None);
+    }
+
+    // Shrink to fit: where even the strongest factor misses the target,
+    // the largest smaller size that meets it at or under the floor.
+    void shrinkToFit()
+    {
+        write("noisy.jpg", encodeJpeg(testPhoto(800, 600), 2).bytes);
+        Run r = cli({"noisy.jpg", "-o", "plain", "--kb", "6", "--json"});
+        QJsonObject o = QJsonDocument::fromJson(r.out).object();
+        QVERIFY(o.value("over_target").toBool() || o.value("factor").toInt() > 140);
+        r = cli({"noisy.jpg", "-o", "shrunk", "--kb", "6", "--json", "--shrink-to-fit=120"});
+        QCOMPARE(r.exit, 0);
+        o = QJsonDocument::fromJson(r.out).object();
+        QVERIFY(o.value("bytes").toInteger() <= 6144);
+        QVERIFY(o.value("factor").toInt() <= 120);
+        QVERIFY(!o.value("over_target").toBool());
+        const int w = o.value("width").toInt(), h = o.value("height").toInt();
+        QVERIFY(w < 800 && w > 100);
+        QCOMPARE(h, int(std::lround(600.0 * w / 800)));
+    }
+
+    // --metadata safe keeps date, camera and exposure; drops place, serial
+    // and owner; the orientation is normal since the pixels are turned.
+    void safeMetadata()
+    {
+        const Run r = cli({data("exif.jpg"), "-o", "out", "--metadata", "safe", "--kb", "20", "--json"});
+        QCOMPARE(r.exit, 0);
+        const QByteArray out = fileContents(m_dir + "/out/exif.jpg");
+        QVERIFY(out.size() <= 20480);
+        ExifData *exif = exif_data_new_from_data(reinterpret_cast<const unsigned char *>(out.constData()), unsigned(out.size()));
+        QVERIFY(exif);
+        const auto has = [exif](ExifIfd ifd, int tag) { return exif_content_get_entry(exif->ifd[ifd], ExifTag(tag)) != nullptr; };
+        QVERIFY(has(EXIF_IFD_0, EXIF_TAG_MAKE));
+        QVERIFY(has(EXIF_IFD_0, EXIF_TAG_MODEL));
+        QVERIFY(has(EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_ORIGINAL));
+        QVERIFY(has(EXIF_IFD_EXIF, EXIF_TAG_EXPOSURE_TIME));
+        QVERIFY(!has(EXIF_IFD_GPS, 1) && !has(EXIF_IFD_GPS, 2));
+        QVERIFY(!has(EXIF_IFD_EXIF, 0xA431)); // serial number
+        QVERIFY(!has(EXIF_IFD_EXIF, 0xA430)); // owner
+        const ExifEntry *orientation = exif_content_get_entry(exif->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
+        QVERIFY(orientation);
+        QCOMPARE(exif_get_short(orientation->data, exif_data_get_byte_order(exif)), ExifShort(1));
+        exif_data_unref(exif);
+        QCOMPARE(decodeImageFile(m_dir + "/out/exif.jpg").image.size(), QSize(200, 300)); // turned
+        QVERIFY(!fileContents(m_dir + "/out/exif.jpg").contains("Exif") == false);
+        QVERIFY(cli({data("exif.jpg"), "-o", "none"}).exit == 0);
+        QVERIFY(!fileContents(m_dir + "/none/exif.jpg").contains("Exif"));
+    }
+
+    void keepDate()
+    {
+        QFile a(m_dir + "/in/a.jpg");
+        QVERIFY(a.open(QIODevice::ReadWrite));
+        QVERIFY(a.setFileTime(QDateTime(QDate(2020, 5, 17), QTime(8, 30)), QFileDevice::FileModificationTime));
+        a.close();
+        QCOMPARE(cli({"in/a.jpg", "-o", "out", "--keep-date"}).exit, 0);
+        QCOMPARE(QFileInfo(m_dir + "/out/a.jpg").lastModified(), QDateTime(QDate(2020, 5, 17), QTime(8, 30)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
