@@ -51,7 +51,7 @@ int runTovalin(int argc, char **argv)
 
     QApplication app(argc, argv);
     setUpApplication(app);
-    FrmJpgResize window(chooseAppFolders(QApplication::applicationDirPath()), files.size() == 1 ? files.front() : QString());
+    FrmJpgResize window(chooseAppFolders(QApplication::applicationDirPath()), files);
     window.show();
     return app.exec();
 }

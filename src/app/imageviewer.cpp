@@ -6,6 +6,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QPainter>
 #include <QtConcurrent/QtConcurrentRun>
@@ -18,6 +19,16 @@ const QColor kViewerBackground(255, 255, 128);
 // Large enough for the viewer on any screen scale, small enough to rescale
 // on the window's thread when the viewer changes size.
 constexpr int kPreviewSide = 2048;
+
+QStringList localFiles(const QMimeData *mime)
+{
+    QStringList files;
+    if (mime && mime->hasUrls())
+        for (const QUrl &url : mime->urls())
+            if (url.isLocalFile())
+                files << url.toLocalFile();
+    return files;
+}
 
 QString firstLocalFile(const QMimeData *mime)
 {
@@ -176,11 +187,15 @@ void ImageViewer::dragMoveEvent(QDragMoveEvent *event)
 
 void ImageViewer::dropEvent(QDropEvent *event)
 {
-    const QString path = firstLocalFile(event->mimeData());
-    if (path.isEmpty() || isLoading())
+    const QStringList files = localFiles(event->mimeData());
+    if (files.isEmpty() || isLoading())
         return;
     event->acceptProposedAction();
-    loadFile(path);
+    // Several pictures, or a folder, make a batch; one picture is loaded.
+    if (files.size() > 1 || QFileInfo(files.front()).isDir())
+        emit batchDropped(files);
+    else
+        loadFile(files.front());
 }
 
 } // namespace tovalin

@@ -32,6 +32,7 @@ public:
 
 signals:
     void fileDropped(const QString &path);
+    void batchDropped(const QStringList &paths); // several files, or a folder
     void imageChanged();
     void loadFailed(const QString &path, tovalin::DecodeError error, QSize size);
     void pasteFailed(tovalin::DecodeError error, QSize size);

@@ -67,19 +67,20 @@ W *FrmJpgResize::place(W *widget, const char *name, int left, int top, int width
     return widget;
 }
 
-FrmJpgResize::FrmJpgResize(const AppFolders &folders, const QString &openFile, QWidget *parent) : QMainWindow(parent)
+FrmJpgResize::FrmJpgResize(const AppFolders &folders, const QStringList &openFiles, QWidget *parent) : QMainWindow(parent)
 {
     showOk = [this](const QString &text) { showOkMessage(this, text); };
     askYesNoBox = [this](const QString &text) { return askYesNoQuestion(this, text); };
     askYesNoDefaultNo = [this](const QString &text) { return askYesNoQuestion(this, text, false); };
     chooseFile = [this] { return choosePictureFile(this); };
+    showBatch = [](BatchDialog &dialog) { dialog.exec(); };
     openInBrowser = [this](const QUrl &url) {
         openWithDesktop(url.toLocalFile());
         return true;
     };
     buildControls();
     wireSignals();
-    startUp(folders, openFile);
+    startUp(folders, openFiles);
 }
 
 void FrmJpgResize::buildControls()
@@ -185,6 +186,7 @@ void FrmJpgResize::buildControls()
 void FrmJpgResize::wireSignals()
 {
     connect(LEAD1, &ImageViewer::fileDropped, this, &FrmJpgResize::onFileDropped);
+    connect(LEAD1, &ImageViewer::batchDropped, this, &FrmJpgResize::onBatch);
     connect(LEAD1, &ImageViewer::imageChanged, this, &FrmJpgResize::onImageChanged);
     connect(LEAD1, &ImageViewer::loadFailed, this, &FrmJpgResize::onLoadFailed);
     connect(LEAD1, &ImageViewer::pasteFailed, this, &FrmJpgResize::onPasteFailed);
@@ -204,7 +206,7 @@ void FrmJpgResize::wireSignals()
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &FrmJpgResize::onEscape);
 }
 
-void FrmJpgResize::startUp(const AppFolders &folders, const QString &openFile)
+void FrmJpgResize::startUp(const AppFolders &folders, const QStringList &openFiles)
 {
     // At "/" the folder becomes empty, so joined names keep a single separator.
     const auto withoutSlash = [](QString folder) { return folder.endsWith(QLatin1Char('/')) ? folder.chopped(1) : folder; };
@@ -212,7 +214,7 @@ void FrmJpgResize::startUp(const AppFolders &folders, const QString &openFile)
     m_state.settingsPath = withoutSlash(folders.settings) + QLatin1Char('/') + kSettingsFileName;
     LEAD1->setDropOptions(true);
     vsE_brouza->setEnabled(false);
-    if (openFile.isEmpty()) {
+    if (openFiles.isEmpty()) {
         // As 「貼り付け」, but silent about a clipboard Tovalin cannot read:
         // the user has not asked for anything yet.
         m_state.skipSourceInfo = 0;
@@ -220,10 +222,17 @@ void FrmJpgResize::startUp(const AppFolders &folders, const QString &openFile)
             m_state.skipSourceInfo = 1;
             LEAD1->paste(ImageViewer::Quietly);
         }
-    } else {
-        LEAD1->loadFile(QFileInfo(openFile).absoluteFilePath());
+    } else if (openFiles.size() == 1 && !QFileInfo(openFiles.front()).isDir()) {
+        LEAD1->loadFile(QFileInfo(openFiles.front()).absoluteFilePath());
     }
     restoreSettings();
+    // Several files: the batch opens once the window is up.
+    if (openFiles.size() > 1 || (openFiles.size() == 1 && QFileInfo(openFiles.front()).isDir())) {
+        QStringList absolute;
+        for (const QString &f : openFiles)
+            absolute << QFileInfo(f).absoluteFilePath();
+        QTimer::singleShot(0, this, [this, absolute] { onBatch(absolute); });
+    }
 }
 
 // Gives up quietly at the first failure; what was applied before it stays.
@@ -438,18 +447,23 @@ void FrmJpgResize::onResize()
     }
     // The very file the picture came from (also through a link, or by a
     // name differing only in case on a camera card) is asked about first.
-    if (sameFile(m_state.outputPath, m_state.sourcePath) && !askYesNoDefaultNo(text::kReplaceSource.arg(m_state.outputPath))) {
+    // A run again at the size offered replaces the file just written.
+    if (!m_rerunShrunk && sameFile(m_state.outputPath, m_state.sourcePath) && !askYesNoDefaultNo(text::kReplaceSource.arg(m_state.outputPath))) {
         setBusy(false);
         return;
     }
     // Any existing entry of that name counts, hidden files included.
-    if ((existing.exists() || existing.isSymLink()) && !askYesNoBox(text::kOverwrite)) {
+    if (!m_rerunShrunk && (existing.exists() || existing.isSymLink()) && !askYesNoBox(text::kOverwrite)) {
         setBusy(false);
         return;
     }
     m_work.assignFrom(LEAD1->holder());
     m_request = {m_work.image(), fields.width, fields.height, fields.mode, fields.factor, fields.targetBytes,
                  m_state.outputPath, m_state.appFolder};
+    // In size mode a smaller size is offered where the target is missed or
+    // met only past the quality floor; a run at the size offered is final.
+    m_request.shrink = m_rerunShrunk ? ShrinkMode::Off : ShrinkMode::Suggest;
+    m_rerunShrunk = false;
     m_control = std::make_shared<JobControl>();
     m_resultBeforeRun = Label_result->text();
     Label_result->setText(text::kWorking);
@@ -465,7 +479,8 @@ void FrmJpgResize::onResize()
 void FrmJpgResize::onJobProgress()
 {
     const int trials = m_control ? m_control->trials.load() : 0;
-    Label_result->setText(trials > 0 ? text::kTrying.arg(trials) : text::kWorking);
+    const int sizes = m_control ? m_control->shrinkSteps.load() : 0;
+    Label_result->setText(sizes > 0 ? text::kSearchingSize.arg(sizes) : trials > 0 ? text::kTrying.arg(trials) : text::kWorking);
 }
 
 void FrmJpgResize::onJobFinished()
@@ -486,8 +501,38 @@ void FrmJpgResize::onJobFinished()
     }
     Label_result->setText(text::resultText(result.bytesWritten));
     Label_Q->setText(m_request.mode == JobMode::Factor ? QString() : text::factorText(result.factor));
-    if (result.overTarget)
+    if (result.suggestedSize.isValid()) {
+        // A smaller size meets the target without visible blocks: offered,
+        // and run at once on はい, over the file just written.
+        if (!askYesNoDefaultNo(text::kShrinkOffer.arg(m_request.shrinkFloor)
+                                   .arg(result.suggestedSize.width())
+                                   .arg(result.suggestedSize.height())))
+            return;
+        TextYoko->setText(decimalText(result.suggestedSize.width()));
+        Texttate->setText(decimalText(result.suggestedSize.height()));
+        m_rerunShrunk = true;
+        onResize();
+        return;
+    }
+    if (result.shrinkFailed)
+        showMessage(text::kShrinkNone.arg(m_request.shrinkFloor).arg(m_request.targetBytes));
+    else if (result.overTarget)
         showMessage(text::kUnreachable.arg(m_request.targetBytes).arg(result.bytesWritten));
+}
+
+// Several pictures dropped, a folder, or several opened with Tovalin.
+void FrmJpgResize::onBatch(const QStringList &paths)
+{
+    BatchDefaults defaults;
+    defaults.mode = OpRfakuta->isChecked() ? JobMode::Factor : JobMode::TargetSize;
+    defaults.factor = TextQfakuta->text();
+    defaults.targetKb = Textyouryou->text();
+    defaults.folder = Dir1->path();
+    defaults.percent = HScroll1->value();
+    BatchDialog dialog(paths, defaults, this);
+    dialog.showOk = showOk;
+    dialog.askYesNo = askYesNoBox;
+    showBatch(dialog);
 }
 
 void FrmJpgResize::endRun()

@@ -1,5 +1,6 @@
 #pragma once
 #include "app/appfolder.h"
+#include "app/batchdialog.h"
 #include "app/folderpicker.h"
 #include "app/imageviewer.h"
 #include "app/infolabel.h"
@@ -31,9 +32,10 @@ namespace tovalin {
 class FrmJpgResize : public QMainWindow {
     Q_OBJECT
 public:
-    // `openFile`: a picture named on the command line ("Open with"), taken
-    // as if it had been dropped instead of the start-up paste.
-    explicit FrmJpgResize(const AppFolders &folders, const QString &openFile = {}, QWidget *parent = nullptr);
+    // `openFiles`: pictures named on the command line ("Open with"): one is
+    // taken as if it had been dropped instead of the start-up paste;
+    // several open a batch.
+    explicit FrmJpgResize(const AppFolders &folders, const QStringList &openFiles = {}, QWidget *parent = nullptr);
     ~FrmJpgResize() override;
 
     const FormState &state() const { return m_state; }
@@ -47,6 +49,8 @@ public:
     std::function<QString()> chooseFile;
     // A question whose safe answer is いいえ: that is its default.
     std::function<bool(const QString &)> askYesNoDefaultNo;
+    // Shows a batch dialog until it is closed.
+    std::function<void(BatchDialog &)> showBatch;
     // Opens a file with the desktop's program for it (xdg-open); says so
     // when that fails.
     void openWithDesktop(const QString &path);
@@ -61,7 +65,7 @@ protected:
 private:
     void buildControls();
     void wireSignals();
-    void startUp(const AppFolders &folders, const QString &openFile);
+    void startUp(const AppFolders &folders, const QStringList &openFiles);
     void restoreSettings();
     void shutDown();
     void cancelRun();
@@ -76,6 +80,7 @@ private:
     void onLoadingChanged(bool loading);
     void onPaste();
     void onOpen();
+    void onBatch(const QStringList &paths);
     void onEscape();
     void onSliderChanged(int value);
     void onDriveChanged();
@@ -97,6 +102,7 @@ private:
     QFutureWatcher<ResizeResult> m_job;
     std::shared_ptr<JobControl> m_control;
     ResizeRequest m_request; // the run under way
+    bool m_rerunShrunk = false; // the run replaces the file just written, at the size offered
     QString m_resultBeforeRun;
     QTimer m_progress;
     int m_busy = 0; // busy pointers shown and not yet restored

@@ -15,14 +15,14 @@ bool prefersJapanese()
 QString windowHelp(bool japanese)
 {
     if (japanese)
-        return QStringLiteral("使い方: tovalin [ファイル]\n"
-                              "画像をJPEGに縮小・拡大するウィンドウを開きます。ファイルを指定すると、\n"
-                              "ドロップしたときと同じように読み込みます。\n\n"
+        return QStringLiteral("使い方: tovalin [ファイル...]\n"
+                              "画像をJPEGに縮小・拡大するウィンドウを開きます。ファイルを一つ指定すると、\n"
+                              "ドロップしたときと同じように読み込みます。いくつも指定すると、まとめて変換します。\n\n"
                               "  -h, --help     この説明を表示して終了します。\n"
                               "  -v, --version  版を表示して終了します。\n");
-    return QStringLiteral("Usage: tovalin [FILE]\n"
-                          "Opens the window that resizes a picture into a JPEG. A FILE given is\n"
-                          "loaded as if it had been dropped onto the window.\n\n"
+    return QStringLiteral("Usage: tovalin [FILE...]\n"
+                          "Opens the window that resizes a picture into a JPEG. One FILE given is\n"
+                          "loaded as if it had been dropped onto the window; several make a batch.\n\n"
                           "  -h, --help     Show this help and exit.\n"
                           "  -v, --version  Show the version and exit.\n");
 }

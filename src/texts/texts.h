@@ -36,6 +36,33 @@ inline const QString kPasteFailed = QStringLiteral("クリップボードの画�
 inline const QString kWorking = QStringLiteral("変換中…");
 inline const QString kTrying = QStringLiteral("変換中…（%1回目の試行）");
 
+// The batch dialog.
+inline const QString kBatchTitle = QStringLiteral("Tovalin - まとめて変換");
+inline const QString kBatchFile = QStringLiteral("ファイル");
+inline const QString kBatchResult = QStringLiteral("結果");
+inline const QString kBatchByPercent = QStringLiteral("割合（%）で指定");
+inline const QString kBatchByEdge = QStringLiteral("長い辺（ピクセル）で指定");
+inline const QString kBatchShrink = QStringLiteral("容量に収まらないときは、収まる大きさに縮小する");
+inline const QString kBatchFolder = QStringLiteral("保存先：%1");
+inline const QString kBatchStart = QStringLiteral("開始");
+inline const QString kBatchCancel = QStringLiteral("中止");
+inline const QString kBatchClose = QStringLiteral("閉じる");
+inline const QString kBatchBadPercent = QStringLiteral("割合には、1から1000までの整数を入力して下さい。");
+inline const QString kBatchBadEdge = QStringLiteral("長い辺には、1から65500までの整数を入力して下さい。");
+inline const QString kBatchReplaceAll = QStringLiteral(
+    "保存先に、同じ名前のファイルが%1個あります。すべて置き換えますか？\n（いいえ：それらはとばします）");
+inline const QString kBatchWritten = QStringLiteral("%1kb、Qファクタ %2（%3×%4）");
+inline const QString kBatchDone = QStringLiteral("終わりました。");
+inline const QString kBatchStopped = QStringLiteral("中止しました。");
+// After a size-mode run that missed the target, or met it only with a
+// factor past the quality floor.
+inline const QString kShrinkOffer = QStringLiteral(
+    "指定したファイル容量に、画質を保って（Qファクタ%1以下で）収めるには、大きさを%2×%3ピクセルにする必要があります。\n"
+    "この大きさで変換し直しますか？");
+inline const QString kShrinkNone = QStringLiteral(
+    "どの大きさでも、Qファクタ%1以下では指定したファイル容量（%2Byte）に収まりません。");
+inline const QString kSearchingSize = QStringLiteral("収まる大きさを探しています…（%1回目）");
+
 // Captions and names of the window's controls, in screen order.
 inline const QString kSizeFrame = QStringLiteral("画像のサイズ");
 inline const QString kByPixels = QStringLiteral("ピクセルで指定");

@@ -3,8 +3,10 @@
 #include "app/infolabel.h"
 #include "app/messagebox.h"
 #include "app/imageviewer.h"
+#include "app/batchdialog.h"
 #include "app/mainwindow.h"
 #include "texts/texts.h"
+#include "imaging/decode.h"
 #include "imaging/jpeg.h"
 #include "../testfiles.h"
 #include "../testphoto.h"
@@ -25,6 +27,8 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QFileInfo>
 #include <QTest>
 #include <QUrl>
 #include <QRegularExpression>
@@ -47,6 +51,7 @@ class TestMainWindow : public QObject {
     QList<bool> m_answers; // answered first, in order, before m_answer
     QList<QUrl> m_opened;
     QString m_chosen; // what the file dialog of Ctrl+O returns
+    QStringList m_batchResults; // each file's result line in the last batch dialog
 
     template <typename T>
     T *child(const char *name) const
@@ -62,10 +67,26 @@ class TestMainWindow : public QObject {
     void open()
     {
         m_window = std::make_unique<FrmJpgResize>(m_app);
+        open_hooks();
+        waitIdle();
+    }
+
+    // The window's boxes, browser and dialogs answered by the test.
+    void open_hooks()
+    {
         m_window->showOk = [this](const QString &t) { m_messages << t; };
         m_window->askYesNoBox = [this](const QString &t) { return answer(t); };
         m_window->askYesNoDefaultNo = [this](const QString &t) { return answer(QStringLiteral("[いいえ] ") + t); };
         m_window->chooseFile = [this] { return m_chosen; };
+        // A batch is started as shown and read once it has ended.
+        m_window->showBatch = [this](BatchDialog &dialog) {
+            m_batchResults.clear();
+            QTest::mouseClick(dialog.findChild<QPushButton *>("start"), Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!dialog.isRunning() && !dialog.findChild<QLabel *>("summary")->text().isEmpty(), 20000);
+            auto *files = dialog.findChild<QTreeWidget *>("files");
+            for (int i = 0; i < files->topLevelItemCount(); ++i)
+                m_batchResults << QFileInfo(files->topLevelItem(i)->text(0)).fileName() + ": " + files->topLevelItem(i)->text(1);
+        };
         m_window->openInBrowser = [this](const QUrl &u) { m_opened << u; return true; };
         waitIdle();
     }
@@ -140,6 +161,7 @@ private slots:
         m_answer = true;
         m_answers.clear();
         m_chosen.clear();
+        m_batchResults.clear();
         open();
     }
     void cleanup() { m_window.reset(); }
@@ -541,8 +563,9 @@ private slots:
     {
         const QString before = QDir::currentPath();
         QDir::setCurrent(m_in); // a relative name, as a file manager may pass it
-        m_window = std::make_unique<FrmJpgResize>(m_app, QStringLiteral("cat.png"));
+        m_window = std::make_unique<FrmJpgResize>(m_app, QStringList{QStringLiteral("cat.png")});
         QDir::setCurrent(before);
+        open_hooks();
         waitIdle();
         QCOMPARE(text("Text1"), QStringLiteral("cat.jpg"));
         QVERIFY(label("Labelgenzaiti").startsWith(m_in + "/cat.png "));
@@ -708,6 +731,89 @@ private slots:
         click("vs_crip");
         QCOMPARE(m_messages.size(), 1);
         QVERIFY(m_messages.front().startsWith(QStringLiteral("「%1」を読み込めませんでした。").arg(notes.fileName())));
+    }
+
+    // Three pictures dropped at once, one of them broken: a batch into the
+    // window's folder, two JPEGs and one reason.
+    void batchFromADrop()
+    {
+        QVERIFY(photo(400, 300).save(m_in + "/one.png"));
+        QFile broken(m_in + "/broken.jpg");
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write(encodeJpeg(testPhoto(300, 200), 30).bytes.left(500));
+        broken.close();
+        setFolder(m_out);
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(m_in + "/one.png"), QUrl::fromLocalFile(m_in + "/broken.jpg"),
+                      QUrl::fromLocalFile(m_in + "/small.bmp")});
+        auto *viewer = child<ImageViewer>("LEAD1");
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewer, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent dropEvent(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewer, &dropEvent);
+        QCOMPARE(m_batchResults.size(), 3);
+        QVERIFY2(m_batchResults[0].startsWith(QStringLiteral("one.png: ")) && m_batchResults[0].endsWith(QStringLiteral("（400×300）")),
+                 qPrintable(m_batchResults[0]));
+        QCOMPARE(m_batchResults[1], QStringLiteral("broken.jpg: 画像ファイルが途中で切れています。"));
+        QVERIFY(m_batchResults[2].startsWith(QStringLiteral("small.bmp: ")));
+        QCOMPARE(QDir(m_out).entryList(QDir::Files), (QStringList{"one.jpg", "small.jpg"}));
+        for (const char *name : {"/one.jpg", "/small.jpg"})
+            QVERIFY(fileContents(m_out + name).size() <= 40 * 1024);
+        // One dropped picture behaves exactly as today.
+        drop(m_in + "/one.png");
+        QCOMPARE(text("Text1"), QStringLiteral("one.jpg"));
+    }
+
+    // "tovalin a b c": the window opens with a batch of the three.
+    void batchFromTheCommandLine()
+    {
+        QVERIFY(photo(200, 100).save(m_in + "/a.png"));
+        QVERIFY(photo(200, 100).save(m_in + "/b.bmp"));
+        QVERIFY(photo(200, 100).save(m_in + "/c.jpg"));
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(m_out);
+        m_window = std::make_unique<FrmJpgResize>(m_app, QStringList{m_in + "/a.png", m_in + "/b.bmp", m_in + "/c.jpg"});
+        QDir::setCurrent(before);
+        open_hooks();
+        QTRY_COMPARE_WITH_TIMEOUT(m_batchResults.size(), 3, 20000);
+        QVERIFY2(QDir(m_out).entryList(QDir::Files) == (QStringList{"a.jpg", "b.jpg", "c.jpg"}), qPrintable(m_batchResults.join("; ")));
+    }
+
+    // A target met only past the quality floor: after saving and reporting
+    // as today, the smaller size that meets it is offered, いいえ by
+    // default; はい runs again at that size over the same file.
+    void smallerSizeOffered()
+    {
+        QVERIFY(testPhoto(800, 600).save(m_in + "/busy.png"));
+        drop(m_in + "/busy.png");
+        setFolder(m_out);
+        child<QLineEdit>("Textyouryou")->setText("6");
+        m_answers = {false};
+        click("vsE_Run");
+        QCOMPARE(m_questions.size(), 1);
+        const QRegularExpression offer(QStringLiteral("^\\[いいえ\\] .*Qファクタ140以下.*大きさを(\\d+)×(\\d+)ピクセルにする必要があります。"));
+        const QRegularExpressionMatch m = offer.match(m_questions.front());
+        QVERIFY2(m.hasMatch(), qPrintable(m_questions.front()));
+        const int w = m.captured(1).toInt(), h = m.captured(2).toInt();
+        QVERIFY(w < 800 && h == int(std::lround(600.0 * w / 800)));
+        QCOMPARE(decodeImageFile(m_out + "/busy.jpg").image.size(), QSize(800, 600)); // as asked
+        QCOMPARE(text("TextYoko"), QStringLiteral("800"));
+
+        m_questions.clear();
+        m_answers = {true, true}; // replace busy.jpg; take the smaller size
+        click("vsE_Run");
+        waitIdle();
+        QCOMPARE(m_questions.size(), 2);
+        QCOMPARE(m_questions[0], text::kOverwrite);
+        QCOMPARE(text("TextYoko"), QString::number(w));
+        QCOMPARE(text("Texttate"), QString::number(h));
+        const qint64 bytes = QFileInfo(m_out + "/busy.jpg").size();
+        QVERIFY(bytes <= 6144);
+        QCOMPARE(decodeImageFile(m_out + "/busy.jpg").image.size(), QSize(w, h));
+        QCOMPARE(label("Label_result"), text::resultText(bytes));
+        QVERIFY(label("Label_Q").contains(QRegularExpression(QStringLiteral("Qファクタは、([2-9]|[1-9]\\d|1[0-3]\\d|140)でした。"))));
+        QVERIFY(m_messages.isEmpty());
     }
 
     // Qt's own texts (context menus) are Japanese whatever the system's language.
