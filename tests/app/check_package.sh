@@ -13,7 +13,7 @@ deb=$(ls tovalin_*_amd64.deb)
 fail=0
 check() { if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; fail=1; fi; }
 files=$(dpkg-deb -c "$deb" | awk '{print $6}')
-for f in ./usr/bin/tovalin ./usr/share/applications/tovalin.desktop \
+for f in ./usr/bin/tovalin ./usr/bin/tovalin-cli ./usr/share/man/man1/tovalin-cli.1.gz ./usr/share/applications/tovalin.desktop \
          ./usr/share/metainfo/app.tovalin.tovalin.metainfo.xml \
          ./usr/share/icons/hicolor/scalable/apps/tovalin.svg \
          ./usr/share/icons/hicolor/16x16/apps/tovalin.png ./usr/share/icons/hicolor/256x256/apps/tovalin.png \
@@ -37,10 +37,10 @@ trap 'rm -rf "$control"' EXIT
 dpkg-deb -e "$deb" "$control/DEBIAN"
 mkdir -p "$control/usr/bin"
 for script in postinst postrm; do
-    touch "$control/usr/bin/"{tovalin,kakunousaku_file.txt,work_min.jpg,work_max.jpg}
+    touch "$control/usr/bin/"{tovalin,tovalin-cli,kakunousaku_file.txt,work_min.jpg,work_max.jpg}
     sed "s#/usr/bin/#$control/usr/bin/#g" "$control/DEBIAN/$script" >"$control/$script"
     [ $script = postinst ] && action=configure || action=remove
     sh "$control/$script" $action
-    check "$script $action leaves only tovalin in /usr/bin" "[ \"\$(ls $control/usr/bin)\" = tovalin ]"
+    check "$script $action leaves only the programs in /usr/bin" "[ \"\$(ls $control/usr/bin | tr '\\n' ' ')\" = 'tovalin tovalin-cli ' ]"
 done
 exit $fail

@@ -2,10 +2,12 @@
 # Starts the real tovalin on an X server (run under xvfb-run), gives it a
 # clipboard image through xclip, presses Resize and Exit with xdotool, and
 # checks the JPEG, the work files and the settings file it leaves, and that
-# the window wrote the very bytes the benchmark writes for the same job.
+# the window wrote the very bytes the benchmark and tovalin-cli write for the
+# same job.
 set -euo pipefail
 exe=$1
 bench=$2
+cli=$3
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 mkdir -p "$work/app" "$work/out"
@@ -96,4 +98,6 @@ kill $app 2>/dev/null || true
 
 "$bench" "$work/clip.png" 640x400 40 --out "$work/bench.jpg" >/dev/null
 check "same bytes as tovalin-bench" "cmp -s \"$out\" $work/bench.jpg"
+"$cli" "$work/clip.png" -o "$work/cli" --size 640x400 --kb 40 --quiet
+check "same bytes as tovalin-cli" "cmp -s \"$out\" $work/cli/clip.jpg"
 exit $fail

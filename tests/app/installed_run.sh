@@ -24,6 +24,7 @@ fail=0
 check() { if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; fail=1; fi; }
 check "--help without a display" "env -u DISPLAY '$exe' --help | grep -q '^Usage: tovalin'"
 check "--version without a display" "[ \"\$(env -u DISPLAY '$exe' --version)\" = 'tovalin 1.1' ]"
+check "tovalin-cli installed beside it" "[ \"\$(env -u DISPLAY '$work/prefix/bin/tovalin-cli' --version)\" = 'tovalin-cli 1.1' ]"
 
 cd "$work"
 "$exe" &
@@ -40,7 +41,7 @@ for _ in $(seq 100); do kill -0 $app 2>/dev/null || break; sleep 0.1; done
 
 size=$(stat -c %s "$out" 2>/dev/null || echo 0)
 check "output written under the taken-over 55 KB ($size bytes)" "[ $size -gt 1000 ] && [ $size -lt 56320 ]"
-check "nothing but tovalin in the program folder" "[ \"\$(ls -A '$work/prefix/bin')\" = tovalin ]"
+check "nothing but the programs in the program folder" "[ \"\$(ls -A '$work/prefix/bin' | tr '\\n' ' ')\" = 'tovalin tovalin-cli ' ]"
 check "settings in ~/.config/tovalin" "[ \"\$(cat '$HOME/.config/tovalin/kakunousaku_file.txt')\" = \"\$(printf '\"%s\",\"55\"\\r\\n' '$work/out')\" ]"
 check "work files in ~/.cache/tovalin" "[ -s '$HOME/.cache/tovalin/work_min.jpg' ] && [ -s '$HOME/.cache/tovalin/work_max.jpg' ]"
 check "old per-user folder taken over and gone" "[ ! -e '$HOME/.local/share/Tovalin' ]"
