@@ -792,7 +792,7 @@ private slots:
         m_answers = {false};
         click("vsE_Run");
         QCOMPARE(m_questions.size(), 1);
-        const QRegularExpression offer(QStringLiteral("^\\[いいえ\\] .*Qファクタ140以下.*大きさを(\\d+)×(\\d+)ピクセルにする必要があります。"));
+        const QRegularExpression offer(QStringLiteral("^\\[いいえ\\] .*Qファクタ100以下.*大きさを(\\d+)×(\\d+)ピクセルにする必要があります。"));
         const QRegularExpressionMatch m = offer.match(m_questions.front());
         QVERIFY2(m.hasMatch(), qPrintable(m_questions.front()));
         const int w = m.captured(1).toInt(), h = m.captured(2).toInt();
@@ -812,7 +812,7 @@ private slots:
         QVERIFY(bytes <= 6144);
         QCOMPARE(decodeImageFile(m_out + "/busy.jpg").image.size(), QSize(w, h));
         QCOMPARE(label("Label_result"), text::resultText(bytes));
-        QVERIFY(label("Label_Q").contains(QRegularExpression(QStringLiteral("Qファクタは、([2-9]|[1-9]\\d|1[0-3]\\d|140)でした。"))));
+        QVERIFY(label("Label_Q").contains(QRegularExpression(QStringLiteral("Qファクタは、([2-9]|[1-9]\\d|100)でした。"))));
         QVERIFY(m_messages.isEmpty());
     }
 
