@@ -1,5 +1,7 @@
 #include "batch/batchrunner.h"
 
+#include "common/helpers.h"
+
 #include <algorithm>
 #include <thread>
 #include <unistd.h>
@@ -38,6 +40,9 @@ void BatchRunner::stop()
 
 void BatchRunner::work(const QByteArray &stdinBytes)
 {
+    // A job of its own: the jobs' helper threads take only the cores the
+    // jobs leave free.
+    const BusyThread busy;
     for (int index = m_next++; index < m_files.size(); index = m_next++) {
         JobControl control;
         {

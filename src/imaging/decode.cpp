@@ -1,6 +1,7 @@
 #include "imaging/decode.h"
 
 #include "common/fastmemory.h"
+#include "common/helpers.h"
 #include "common/nativepath.h"
 #include "common/memorypolicy.h"
 #include "imaging/decode_internal.h"
@@ -16,7 +17,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
-#include <future>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -254,20 +255,22 @@ DecodeResult decodeWithQt(const QByteArray &bytes)
     // A PNG's picture is made, and its memory mapped in, on the second core
     // while the reader is set up (the first time, Qt looks through its
     // plugins for about a millisecond). Qt's reader fills a picture of the
-    // right size and format as it is. The future waits for the step when
-    // it goes, before `image` does; with no thread to spare, the step runs
-    // at the wait instead.
+    // right size and format as it is. The helper is waited for when it
+    // goes, before `image` does; with no core to spare the reader makes the
+    // picture itself.
     const QByteArray known = knownFormat(bytes);
     QImage image;
     QSize headerSize;
     const QImage::Format predicted = known == "png" ? pngPictureFormat(bytes, headerSize) : QImage::Format_Invalid;
-    std::future<void> ahead;
+    std::unique_ptr<Helper> ahead;
     if (predicted != QImage::Format_Invalid && pixelsWithinBudget(headerSize.width(), headerSize.height(), kQtBytesPerPixel))
-        ahead = std::async(std::launch::async | std::launch::deferred, [&image, headerSize, predicted] {
-            image = QImage(headerSize, predicted);
-            if (!image.isNull())
-                populateForWriting(image.bits(), std::size_t(image.sizeInBytes()));
-        });
+        ahead = std::make_unique<Helper>(
+            [&image, headerSize, predicted] {
+                image = QImage(headerSize, predicted);
+                if (!image.isNull())
+                    populateForWriting(image.bits(), std::size_t(image.sizeInBytes()));
+            },
+            Helper::Optional);
 
     DecodeResult result;
     {
@@ -295,9 +298,9 @@ DecodeResult decodeWithQt(const QByteArray &bytes)
             result.error = DecodeError::Truncated;
         if (result.error != DecodeError::None)
             return result;
-        if (ahead.valid())
-            ahead.wait();
-        else
+        if (ahead)
+            ahead->wait();
+        if (image.isNull())
             image = filledForReader(reader, result.size);
         if (!reader.read(&image)) {
             result.error = reader.error() == QImageReader::InvalidDataError && reader.errorString().contains("memory")

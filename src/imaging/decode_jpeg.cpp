@@ -1,4 +1,5 @@
 #include "common/fastmemory.h"
+#include "common/helpers.h"
 #include "common/memorypolicy.h"
 #include "imaging/decode_internal.h"
 
@@ -7,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <thread>
+#include <memory>
 #include <utility>
 
 // jpeglib.h first: its configuration decides which messages jerror.h has.
@@ -216,8 +217,8 @@ public:
     // Before the arrays are freed.
     void join()
     {
-        if (m_helper.joinable())
-            m_helper.join();
+        if (m_helper)
+            m_helper->wait();
     }
 
 private:
@@ -250,7 +251,7 @@ private:
     {
         MemoryAhead &self = of(cinfo);
         self.m_realize(cinfo);
-        if (self.m_helper.joinable())
+        if (self.m_helper)
             return; // called again: the memory is already on its way
         // Without a memory limit every array is wholly in memory now; an
         // access of no rows hands out its row pointers and changes nothing.
@@ -266,14 +267,13 @@ private:
             }
         }
         self.add(self.m_picture, self.m_pictureBytes);
-        try {
-            self.m_helper = std::thread([&self] {
+        // With no core to spare libjpeg touches the memory itself.
+        self.m_helper = std::make_unique<Helper>(
+            [&self] {
                 for (int r = 0; r < self.m_ranges; ++r)
                     populateForWriting(self.m_range[r].begin, self.m_range[r].bytes);
-            });
-        } catch (const std::exception &) {
-            // No thread to spare: libjpeg touches the memory itself.
-        }
+            },
+            Helper::Optional);
     }
 
     void add(void *begin, std::size_t bytes)
@@ -290,12 +290,22 @@ private:
     int m_arrays = 0;
     Range m_range[kMaxRanges] = {};
     int m_ranges = 0;
-    std::thread m_helper;
+    std::unique_ptr<Helper> m_helper;
+};
+
+// The picture's rows as raw memory, for threads that write parts of it
+// (a QImage shared between threads may detach under them).
+struct Rows {
+    std::uint8_t *bits;
+    qsizetype stride;
+    int width;
+    int height;
+    std::uint8_t *row(int y) const { return bits + y * stride; }
 };
 
 // Decodes rows [first, end) into the picture; the part that reaches the
 // last row also reads to the end marker, where a file cut short shows.
-DecodeError decodeRows(const std::uint8_t *data, std::size_t size, bool cmyk, QImage &image, int first, int end,
+DecodeError decodeRows(const std::uint8_t *data, std::size_t size, bool cmyk, const Rows &image, int first, int end,
                        MemoryAhead *ahead = nullptr)
 {
     jpeg_decompress_struct cinfo{};
@@ -329,13 +339,13 @@ DecodeError decodeRows(const std::uint8_t *data, std::size_t size, bool cmyk, QI
     while (int(cinfo.output_scanline) < first && err.warning == DecodeError::None)
         jpeg_skip_scanlines(&cinfo, JDIMENSION(first) - cinfo.output_scanline);
     while (int(cinfo.output_scanline) < end && err.warning == DecodeError::None) {
-        std::uint8_t *line = image.scanLine(int(cinfo.output_scanline));
+        std::uint8_t *line = image.row(int(cinfo.output_scanline));
         JSAMPROW row = cmyk ? static_cast<std::uint8_t *>(cmykRow) : line;
         jpeg_read_scanlines(&cinfo, &row, 1);
         if (cmyk)
-            cmykRowToRgb(cmykRow, line, image.width());
+            cmykRowToRgb(cmykRow, line, image.width);
     }
-    if (err.warning == DecodeError::None && end == image.height())
+    if (err.warning == DecodeError::None && end == image.height)
         jpeg_finish_decompress(&cinfo); // reads up to the end marker, not past it
     result = err.warning;
 
@@ -386,21 +396,24 @@ DecodeResult decodeJpeg(const std::uint8_t *data, std::size_t size, int parts)
     // the rows: the parts then end together (at half and half the lower
     // part took 1.3 to 1.6 times as long here). Not for progressive files:
     // each part would hold all the picture's coefficients and decode every scan.
-    const bool split2 = parts > 1 && !h.progressive && h.size.height() >= 256;
+    // Only with a core to spare: one after the other, the two parts take
+    // longer than one whole decoding.
+    const bool split2 = parts > 1 && !h.progressive && h.size.height() >= 256 && freeCores() > 0;
     const int split = split2 ? h.size.height() * 16 / 25 / 16 * 16 : h.size.height();
+    const Rows rows{image.bits(), image.bytesPerLine(), image.width(), image.height()};
     DecodeError lower = DecodeError::None;
-    std::thread second;
+    std::unique_ptr<Helper> second;
     if (split < h.size.height())
-        second = std::thread([&] { lower = decodeRows(data, size, h.cmyk, image, split, h.size.height()); });
+        second = std::make_unique<Helper>([&] { lower = decodeRows(data, size, h.cmyk, rows, split, h.size.height()); });
     // The whole 13-megapixel progressive job took 160 against 185 ms here
     // with the picture's rows mapped ahead, and about a further 20 ms less
     // with the coefficient arrays too (medians, other programs using memory
     // between runs), without the occasional 0.1 s stall of large pages.
     MemoryAhead ahead(image.bits(), std::size_t(image.sizeInBytes()));
     const bool mapAhead = parts > 1 && h.progressive;
-    const DecodeError upper = decodeRows(data, size, h.cmyk, image, 0, split, mapAhead ? &ahead : nullptr);
-    if (second.joinable())
-        second.join();
+    const DecodeError upper = decodeRows(data, size, h.cmyk, rows, 0, split, mapAhead ? &ahead : nullptr);
+    if (second)
+        second->wait();
     result.error = lower == DecodeError::Truncated ? lower : upper != DecodeError::None ? upper : lower;
     if (result.error != DecodeError::None)
         return result;

@@ -1,5 +1,6 @@
 #include "imaging/jpegtrials.h"
 
+#include "common/helpers.h"
 #include "imaging/jpeg.h"
 #include "imaging/resample.h"
 
@@ -598,9 +599,9 @@ JpegTrials::JpegTrials(const QImage &rgb888)
     };
     // Both cores take half of the MCU rows.
     const int half = m_mcusDown / 2;
-    std::thread other(mcuRows, half, m_mcusDown);
+    Helper other([&] { mcuRows(half, m_mcusDown); });
     mcuRows(0, half);
-    other.join();
+    other.wait();
 }
 
 std::int64_t JpegTrials::estimateSize(int factor) const

@@ -1,7 +1,10 @@
 #include "imaging/resample.h"
+
+#include "common/helpers.h"
 #include "imaging/resample_internal.h"
 
 #include <algorithm>
+#include <memory>
 #include <cmath>
 #include <limits>
 #include <new>
@@ -242,12 +245,13 @@ bool resampleBicubic(const RgbView &src, const RgbView &dst, ResampleKernel kern
                             * ((plan.horiz ? horiz.ksize * (plan.vert ? static_cast<double>(src.height) / dst.height : 1.0) : 0.0)
                                + (plan.vert ? vert.ksize : 0));
         const int n = static_cast<int>(std::clamp(taps / kMinTapsPerThread, 1.0, static_cast<double>(std::min(threads, dst.height))));
-        std::vector<std::thread> helpers;
+        std::vector<std::unique_ptr<Helper>> helpers;
         for (int i = 1; i < n; ++i)
-            helpers.emplace_back(resampleRows, std::cref(plan), dst.height * i / n, dst.height * (i + 1) / n);
+            helpers.push_back(std::make_unique<Helper>(
+                [&plan, first = dst.height * i / n, end = dst.height * (i + 1) / n] { resampleRows(plan, first, end); }));
         resampleRows(plan, 0, dst.height / n);
-        for (std::thread &t : helpers)
-            t.join();
+        for (const auto &h : helpers)
+            h->wait();
         return true;
     } catch (const std::bad_alloc &) {
         return false;

@@ -1,5 +1,6 @@
 #include "resize/resizejob.h"
 
+#include "common/helpers.h"
 #include "common/nativepath.h"
 #include "imaging/image.h"
 #include "imaging/jpeg.h"
@@ -12,7 +13,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -27,7 +27,8 @@ namespace {
 // started ahead on the second core.
 class Encodings {
     struct Entry {
-        std::future<QByteArray> job;
+        std::unique_ptr<Helper> job; // an encoding started ahead, on a core to spare
+        QByteArray ahead;
         bool settled = false;
         bool ok = false;
         std::int64_t size = 0;
@@ -39,16 +40,18 @@ public:
     ~Encodings()
     {
         for (auto &[factor, e] : m_all)
-            if (e.job.valid())
-                e.job.wait();
+            if (e.job)
+                e.job->wait();
     }
     Encodings(const Encodings &) = delete;
     Encodings &operator=(const Encodings &) = delete;
 
     void startAhead(int factor)
     {
-        if (!m_all.count(factor))
-            m_all[factor].job = std::async(std::launch::async, &JpegTrials::encode, &m_trials, factor);
+        if (m_all.count(factor))
+            return;
+        Entry &e = m_all[factor]; // entries of a map stay where they are
+        e.job = std::make_unique<Helper>([this, &e, factor] { e.ahead = m_trials.encode(factor); }, Helper::Optional);
     }
 
     // Waits for (or runs) the encoding; empty when the encoder failed.
@@ -108,7 +111,9 @@ private:
         Entry &e = m_all[factor];
         if (e.settled)
             return e;
-        e.bytes = e.job.valid() ? e.job.get() : m_trials.encode(factor);
+        if (e.job)
+            e.job->wait();
+        e.bytes = e.job && e.job->beside() ? std::move(e.ahead) : m_trials.encode(factor);
         e.settled = true;
         e.ok = !e.bytes.isEmpty();
         e.size = e.bytes.size();
