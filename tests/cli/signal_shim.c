@@ -10,25 +10,18 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "../shim_fdpath.h"
+
 ssize_t write(int fd, const void *buf, size_t n)
 {
     static ssize_t (*real_write)(int, const void *, size_t);
     static int raised;
     if (!real_write)
         real_write = (ssize_t(*)(int, const void *, size_t))dlsym(RTLD_NEXT, "write");
-    const char *dir = getenv("TOVALIN_SIGNAL_DIR");
     const char *sig = getenv("TOVALIN_SIGNAL");
-    if (!raised && dir && *dir && sig) {
-        char link[64], path[4096];
-        snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-        const ssize_t len = readlink(link, path, sizeof path - 1);
-        if (len > 0) {
-            path[len] = '\0';
-            if (strncmp(path, dir, strlen(dir)) == 0) {
-                raised = 1;
-                raise(atoi(sig));
-            }
-        }
+    if (!raised && sig && fdBelow(fd, getenv("TOVALIN_SIGNAL_DIR"))) {
+        raised = 1;
+        raise(atoi(sig));
     }
     return real_write(fd, buf, n);
 }

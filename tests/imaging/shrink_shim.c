@@ -10,20 +10,17 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "../shim_fdpath.h"
+
 static char shrunk[4096]; // once for each file named
 
 static void shrinkIfWatched(int fd)
 {
     const char *file = getenv("TOVALIN_SHRINK_FILE");
     const char *to = getenv("TOVALIN_SHRINK_TO");
-    char link[64], path[4096];
-    if (!file || !to || fd < 0 || strcmp(shrunk, file) == 0)
+    char path[4096];
+    if (!file || !to || fd < 0 || strcmp(shrunk, file) == 0 || !pathOfFd(fd, path, sizeof path))
         return;
-    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t len = readlink(link, path, sizeof path - 1);
-    if (len <= 0)
-        return;
-    path[len] = '\0';
     if (strcmp(path, file) == 0 && truncate(file, atol(to)) == 0)
         snprintf(shrunk, sizeof shrunk, "%s", file);
 }
