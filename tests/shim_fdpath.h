@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 // Fills `path` (of `size` bytes) and returns 1, or returns 0.
-static int pathOfFd(int fd, char *path, size_t size)
+static inline int pathOfFd(int fd, char *path, size_t size)
 {
     char link[64];
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
@@ -18,7 +18,7 @@ static int pathOfFd(int fd, char *path, size_t size)
 }
 
 // Whether the descriptor names a file below `dir`.
-static int fdBelow(int fd, const char *dir)
+static inline int fdBelow(int fd, const char *dir)
 {
     char path[4096];
     return dir && *dir && pathOfFd(fd, path, sizeof path) && strncmp(path, dir, strlen(dir)) == 0;
