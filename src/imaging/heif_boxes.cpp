@@ -455,6 +455,8 @@ private:
         return codedSize(item);
     }
 
+    // The largest picture made on the way to this one: its own, and every
+    // source's, a derived source's canvas included.
     QSize largestCodedOf(std::uint32_t id, int depth) const
     {
         const auto found = m_items.find(id);
@@ -463,7 +465,7 @@ private:
         const Item &item = found->second;
         if (item.derivedFrom.empty())
             return codedSize(item);
-        QSize largest;
+        QSize largest = depth > 0 ? outputOf(id, depth) : QSize();
         for (std::uint32_t source : item.derivedFrom)
             largest = largest.expandedTo(largestCodedOf(source, depth + 1));
         return largest;

@@ -9,8 +9,9 @@ namespace tovalin::detail {
 // read from the file's own boxes rather than from the sizes it declares:
 // `output` is the picture libheif allocates (a grid's or overlay's canvas
 // from its own description, else the coded size), `largestCoded` the
-// largest picture a decoder is handed (the primary one, or the largest
-// tile), from the HEVC sequence parameters or the AV1 sequence header.
+// largest picture made on the way (the primary one, or the largest tile or
+// derived tile's canvas), from the HEVC sequence parameters, the AV1
+// sequence header, or a derived picture's own description.
 // A size the file does not tell stays invalid.
 struct HeifSizes {
     bool read = false; // the boxes could be walked

@@ -111,3 +111,37 @@ def exif_photo(name):
 
 
 exif_photo('exif.jpg')
+
+
+# nested_overlay.heic: a 1x1 grid of 192x120 whose one tile is itself an
+# overlay of a 30000x30000 canvas over photo.heic's picture (found by
+# fuzzing: libheif makes the overlay's canvas).
+def nested_overlay(name):
+    photo = open('photo.heic', 'rb').read()
+    hvcc = photo[photo.index(b'hvcC') - 4:][:struct.unpack('>I', photo[photo.index(b'hvcC') - 4:][:4])[0]]
+    coded = photo[0x166:0x166 + 0x21ff]
+    grid = struct.pack('>BBBBII', 0, 1, 0, 0, 192, 120)
+    overlay = struct.pack('>BB4HII', 0, 1, 0, 0, 0, 0, 30000, 30000) + struct.pack('>II', 0, 0)
+    infe = [full(b'infe', 2, struct.pack('>HH', 1, 0) + b'grid\0'),
+            full(b'infe', 2, struct.pack('>HH', 2, 0) + b'iovl\0', flags=1),
+            full(b'infe', 2, struct.pack('>HH', 3, 0) + b'hvc1\0', flags=1)]
+    iinf = full(b'iinf', 0, struct.pack('>H', 3) + b''.join(infe))
+    ipco = box(b'ipco', hvcc + full(b'ispe', 0, struct.pack('>II', 192, 120)))
+    ipma = full(b'ipma', 0, struct.pack('>I', 3) + struct.pack('>HBB', 1, 1, 0x82) + struct.pack('>HBB', 2, 1, 0x82)
+                + struct.pack('>HBBB', 3, 2, 0x81, 0x82))
+    iref = full(b'iref', 0, box(b'dimg', struct.pack('>HHH', 1, 1, 2)) + box(b'dimg', struct.pack('>HHH', 2, 1, 3)))
+    hdlr = full(b'hdlr', 0, struct.pack('>I', 0) + b'pict' + bytes(12) + b'\0')
+    pitm = full(b'pitm', 0, struct.pack('>H', 1))
+    ftyp = box(b'ftyp', b'heic' + struct.pack('>I', 0) + b'mif1heic')
+
+    def meta(mdat_at):
+        entries = struct.pack('>HHHHII', 1, 1, 0, 1, 0, len(grid)) + struct.pack('>HHHHII', 2, 1, 0, 1, len(grid), len(overlay))
+        entries += struct.pack('>HHHHII', 3, 0, 0, 1, mdat_at, len(coded))
+        iloc = full(b'iloc', 1, struct.pack('>BBH', 0x44, 0x00, 3) + entries)
+        return full(b'meta', 0, hdlr + pitm + iloc + iinf + iref + box(b'iprp', ipco + ipma) + box(b'idat', grid + overlay))
+
+    start = len(ftyp) + len(meta(0)) + 8
+    open(name, 'wb').write(ftyp + meta(start) + box(b'mdat', coded))
+
+
+nested_overlay('nested_overlay.heic')

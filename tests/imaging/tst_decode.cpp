@@ -499,6 +499,9 @@ private slots:
             << withIspe(fileContents(data("photo.heic")), 60000, 60000) << QSize(60000, 60000);
         // Its ispe says 512x512; the grid's own description makes the canvas.
         QTest::newRow("HEIC grid of a 20480x20480 canvas") << fileContents(data("lying_grid.heic")) << QSize(20480, 20480);
+        // Found by fuzzing: a grid's tile that is itself an overlay's canvas.
+        QTest::newRow("HEIC grid with a 30000x30000 overlay tile")
+            << fileContents(data("nested_overlay.heic")) << QSize(30000, 30000);
     }
 
     // A picture without pixels is called that, not too large.
