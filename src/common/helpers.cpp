@@ -21,9 +21,12 @@ int cores()
 
 Helper::Helper(std::function<void()> work, Kind kind) : m_work(std::move(work)), m_kind(kind)
 {
-    // The caller takes a core too, unless it is already counted.
-    const int busy = g_busy.fetch_add(1) + 1 + (t_counted ? 0 : 1);
-    if (busy > cores()) {
+    // Batch jobs and their helpers together keep to the cores. A single
+    // job's own thread (the window's, the benchmark's) is not counted, and
+    // may have one helper more than the cores: an encoding started ahead on
+    // a wrong guess then never holds up the next one (the search of a small
+    // picture took 3 ms longer without).
+    if (g_busy.fetch_add(1) + 1 > cores() + (t_counted ? 0 : 1)) {
         g_busy.fetch_sub(1);
         return;
     }
@@ -33,6 +36,7 @@ Helper::Helper(std::function<void()> work, Kind kind) : m_work(std::move(work)),
             m_work();
             g_busy.fetch_sub(1);
         });
+        m_beside = true;
     } catch (const std::system_error &) {
         g_busy.fetch_sub(1); // no thread to be had: the caller does it
     }
@@ -63,7 +67,7 @@ BusyThread::~BusyThread()
 
 int freeCores()
 {
-    return std::max(0, cores() - g_busy.load() - (t_counted ? 0 : 1));
+    return std::max(0, cores() - g_busy.load());
 }
 
 } // namespace tovalin

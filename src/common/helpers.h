@@ -5,9 +5,9 @@
 namespace tovalin {
 
 // Work beside the caller, on a helper thread, shared by the whole process:
-// a helper starts only while fewer threads are busy than there are cores
-// (a batch's jobs count as busy, so parallel jobs do not multiply threads)
-// and only where a thread can be had. Otherwise the work runs on the
+// a helper starts only while fewer helpers and batch jobs are busy than
+// there are cores (so parallel jobs do not multiply threads) and only where
+// a thread can be had. Otherwise the work runs on the
 // caller when it waits, or is dropped where it was only worth doing beside
 // (Optional). Helpers are handed raw pointers to what they work on, never
 // an object that detaches (a shared QImage).
@@ -24,12 +24,14 @@ public:
 
     // After it the work has run (or, Optional, was skipped).
     void wait();
-    bool beside() const { return m_thread.joinable(); }
+    // Whether a helper thread took the work (also after wait()).
+    bool beside() const { return m_beside; }
 
 private:
     std::function<void()> m_work;
     Kind m_kind;
     std::thread m_thread;
+    bool m_beside = false;
     bool m_waited = false;
 };
 

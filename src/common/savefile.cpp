@@ -50,7 +50,7 @@ SaveError writeError() { return errno == ENOSPC || errno == EDQUOT ? SaveError::
 
 } // namespace
 
-SaveError writeFileReplacing(const QString &path, const QByteArray &bytes)
+SaveError writeFileReplacing(const QString &path, const QByteArray &bytes, bool durable)
 {
     const QString absolute = absolutePath(path);
     if (fileNameOf(absolute).isEmpty())
@@ -81,7 +81,7 @@ SaveError writeFileReplacing(const QString &path, const QByteArray &bytes)
         ::fchmod(fd, old.st_mode & 07777);
     // Written whole and on disk before the rename, so the name holds the old
     // file or the new one, never a part.
-    const bool written = writeAll(fd, bytes) && ::fdatasync(fd) == 0;
+    const bool written = writeAll(fd, bytes) && (!durable || ::fdatasync(fd) == 0);
     const SaveError failed = written ? SaveError::None : writeError();
     ::close(fd);
     if (!written) {

@@ -22,6 +22,9 @@ enum class SaveError {
 // so an existing file is replaced only by a complete new one, never lost.
 // A symbolic link at the name is replaced itself: what it points to is
 // never written, and a dangling link creates nothing elsewhere.
-SaveError writeFileReplacing(const QString &path, const QByteArray &bytes);
+// `durable`: the bytes are on the disk before the rename (a power cut
+// leaves the old file or the new one); files of our own that are only a
+// convenience (the size search's work files) skip that wait.
+SaveError writeFileReplacing(const QString &path, const QByteArray &bytes, bool durable = true);
 
 } // namespace tovalin

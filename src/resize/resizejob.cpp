@@ -350,8 +350,8 @@ ResizeResult searchAndSave(const ResizeRequest &request, const QImage &picture, 
     const QString minPath = request.workFolder + QLatin1Char('/') + kWorkMinName;
     const QString maxPath = request.workFolder + QLatin1Char('/') + kWorkMaxName;
     const auto writeWorkFiles = [&] {
-        return !request.workFolder.isEmpty() && writeFileReplacing(minPath, search->bytes(found.lastLo)) == SaveError::None
-               && writeFileReplacing(maxPath, search->bytes(found.lastHi)) == SaveError::None;
+        return !request.workFolder.isEmpty() && writeFileReplacing(minPath, search->bytes(found.lastLo), false) == SaveError::None
+               && writeFileReplacing(maxPath, search->bytes(found.lastHi), false) == SaveError::None;
     };
     // A user's file named like a work file is written last, so it holds the result.
     const QString output = QFileInfo(request.outputPath).absoluteFilePath();
