@@ -458,8 +458,15 @@ void FrmJpgResize::onResize()
         return;
     }
     m_work.assignFrom(LEAD1->holder());
-    m_request = {m_work.image(), fields.width, fields.height, fields.mode, fields.factor, fields.targetBytes,
-                 m_state.outputPath, m_state.appFolder};
+    m_request = ResizeRequest();
+    m_request.source = m_work.image();
+    m_request.width = fields.width;
+    m_request.height = fields.height;
+    m_request.mode = fields.mode;
+    m_request.factor = fields.factor;
+    m_request.targetBytes = fields.targetBytes;
+    m_request.outputPath = m_state.outputPath;
+    m_request.workFolder = m_state.appFolder;
     // In size mode a smaller size is offered where the target is missed or
     // met only past the quality floor; a run at the size offered is final.
     m_request.shrink = m_rerunShrunk ? ShrinkMode::Off : ShrinkMode::Suggest;
