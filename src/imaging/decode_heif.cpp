@@ -110,7 +110,12 @@ int priority(heif_compression_format format) { return format == heif_compression
 heif_error open(void **decoder)
 {
     de265_decoder_context *ctx = de265->de265_new_decoder();
-    de265->de265_start_worker_threads(ctx, 2);
+    // Where its threads cannot be made, libde265 would wait for them
+    // forever: a fresh decoder then decodes on the caller's thread.
+    if (de265->de265_start_worker_threads(ctx, 2) != DE265_OK) {
+        de265->de265_free_decoder(ctx);
+        ctx = de265->de265_new_decoder();
+    }
     *decoder = ctx;
     return kOk;
 }

@@ -36,6 +36,10 @@ QImage applyOrientation(const QImage &image, int orientation);
 // A colour component of a pixel with alpha `a`, blended over white.
 inline int overWhite(int c, int a) { return (c * a + 255 * (255 - a) + 127) / 255; }
 
+// Converts a picture to sRGB in place from its own colour space, in bands
+// Qt converts on the calling thread.
+void convertBandsToSrgb(QImage &image);
+
 // Converts an RGB888 picture to sRGB from the given colour space (no-op for
 // an invalid one or sRGB itself).
 void convertToSrgb(QImage &rgb888, const QColorSpace &from);
