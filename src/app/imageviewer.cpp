@@ -79,21 +79,21 @@ void ImageViewer::paste(PasteMode mode)
     if (!mime || isLoading())
         return;
     if (!mime->hasImage()) {
-        loadFile(firstLocalFile(mime));
-        m_quiet = mode == Quietly;
+        const QString path = firstLocalFile(mime);
+        if (!path.isEmpty())
+            start(path, {}, {}, mode);
         return;
     }
     // The clipboard is read here; the decoding happens off the window's thread.
     const QByteArray bytes = encodedPicture(mime);
-    start({}, bytes, bytes.isEmpty() ? qvariant_cast<QImage>(mime->imageData()) : QImage());
-    m_quiet = mode == Quietly;
+    start({}, bytes, bytes.isEmpty() ? qvariant_cast<QImage>(mime->imageData()) : QImage(), mode);
 }
 
 void ImageViewer::loadFile(const QString &path)
 {
     if (path.isEmpty() || isLoading())
         return;
-    start(path, {}, {});
+    start(path, {}, {}, Reporting);
 }
 
 ImageViewer::Loaded ImageViewer::load(const QString &path, const QByteArray &bytes, const QImage &pasted)
@@ -116,10 +116,10 @@ ImageViewer::Loaded ImageViewer::load(const QString &path, const QByteArray &byt
     return l;
 }
 
-void ImageViewer::start(const QString &path, const QByteArray &bytes, const QImage &pasted)
+void ImageViewer::start(const QString &path, const QByteArray &bytes, const QImage &pasted, PasteMode mode)
 {
     m_loading = true;
-    m_quiet = false;
+    m_quiet = mode == Quietly;
     m_loadingPath = path;
     emit loadingChanged(true);
     m_loader.setFuture(QtConcurrent::run(&ImageViewer::load, path, bytes, pasted));

@@ -53,7 +53,7 @@ private:
     };
     static Loaded load(const QString &path, const QByteArray &bytes, const QImage &pasted);
 
-    void start(const QString &path, const QByteArray &bytes, const QImage &pasted);
+    void start(const QString &path, const QByteArray &bytes, const QImage &pasted, PasteMode mode);
     void onLoaded();
 
     ImageHolder m_holder;

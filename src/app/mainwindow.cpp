@@ -215,13 +215,9 @@ void FrmJpgResize::startUp(const AppFolders &folders, const QStringList &openFil
     LEAD1->setDropOptions(true);
     vsE_brouza->setEnabled(false);
     if (openFiles.isEmpty()) {
-        // As 「貼り付け」, but silent about a clipboard Tovalin cannot read:
-        // the user has not asked for anything yet.
-        m_state.skipSourceInfo = 0;
-        if (LEAD1->canPaste()) {
-            m_state.skipSourceInfo = 1;
-            LEAD1->paste(ImageViewer::Quietly);
-        }
+        // Silent about a clipboard Tovalin cannot read: the user has not
+        // asked for anything yet.
+        pasteSequence(ImageViewer::Quietly);
     } else if (openFiles.size() == 1 && !QFileInfo(openFiles.front()).isDir()) {
         LEAD1->loadFile(QFileInfo(openFiles.front()).absoluteFilePath());
     }
@@ -384,11 +380,16 @@ void FrmJpgResize::onLoadingChanged(bool loading)
 
 void FrmJpgResize::onPaste()
 {
+    pasteSequence(ImageViewer::Reporting);
+}
+
+void FrmJpgResize::pasteSequence(ImageViewer::PasteMode mode)
+{
     m_state.skipSourceInfo = 0;
     if (!LEAD1->canPaste())
         return;
     m_state.skipSourceInfo = 1;
-    LEAD1->paste();
+    LEAD1->paste(mode);
 }
 
 void FrmJpgResize::onSliderChanged(int value)

@@ -79,6 +79,7 @@ private:
     void onPasteFailed(DecodeError error, QSize size);
     void onLoadingChanged(bool loading);
     void onPaste();
+    void pasteSequence(ImageViewer::PasteMode mode);
     void onOpen();
     void onBatch(const QStringList &paths);
     void onEscape();

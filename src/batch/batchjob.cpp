@@ -104,6 +104,14 @@ BatchOutcome failed(BatchProblem problem)
     return o;
 }
 
+BatchOutcome notDecoded(DecodeError error, QSize claimed = {})
+{
+    BatchOutcome o = failed(BatchProblem::Decode);
+    o.decodeError = error;
+    o.claimedSize = claimed;
+    return o;
+}
+
 } // namespace
 
 BatchOutcome runBatchFile(const PlannedFile &file, const BatchOptions &options, JobControl *control, MemoryBudget *budget,
@@ -128,11 +136,8 @@ BatchOutcome runBatchFile(const PlannedFile &file, const BatchOptions &options, 
 
         FileBytes input = file.input.path == QLatin1String("-") ? FileBytes{stdinBytes, DecodeError::None}
                                                                    : readImageFile(file.input.path);
-        if (input.error != DecodeError::None) {
-            BatchOutcome o = failed(BatchProblem::Decode);
-            o.decodeError = input.error;
-            return o;
-        }
+        if (input.error != DecodeError::None)
+            return notDecoded(input.error);
         const QSize claimed = claimedPictureSize(input.bytes);
         const QSize expected = claimed.isValid() && !claimed.isEmpty() ? targetSize(options.size, claimed) : QSize();
         const Claim claim(budget, expectedBytes(claimed, expected, input.bytes.size()));
@@ -144,12 +149,8 @@ BatchOutcome runBatchFile(const PlannedFile &file, const BatchOptions &options, 
             request.metadata = safeMetadataSegment(input.bytes);
         DecodeResult decoded = decodeImageData(input.bytes);
         input.bytes = QByteArray();
-        if (decoded.error != DecodeError::None) {
-            BatchOutcome o = failed(BatchProblem::Decode);
-            o.decodeError = decoded.error;
-            o.claimedSize = decoded.size;
-            return o;
-        }
+        if (decoded.error != DecodeError::None)
+            return notDecoded(decoded.error, decoded.size);
         const QSize size = targetSize(options.size, decoded.image.size());
         if (size.width() > kMaxSide || size.height() > kMaxSide || !pixelsWithinBudget(size.width(), size.height())) {
             BatchOutcome o = failed(BatchProblem::Job);
@@ -174,7 +175,6 @@ BatchOutcome runBatchFile(const PlannedFile &file, const BatchOptions &options, 
             return o;
         }
         o.status = BatchStatus::Written;
-        o.bytes = o.job.bytes;
         if (options.keepDate && !toStdout && file.input.path != QLatin1String("-")) {
             struct stat st {};
             if (::stat(nativePath(file.input.path).constData(), &st) == 0) {

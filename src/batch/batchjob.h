@@ -65,8 +65,7 @@ struct BatchOutcome {
     BatchProblem problem = BatchProblem::None;
     DecodeError decodeError = DecodeError::None;
     QSize claimedSize; // for a picture too large
-    ResizeResult job;
-    QByteArray bytes; // the JPEG itself, when it goes to standard output
+    ResizeResult job; // its bytes, when the JPEG goes to standard output
     std::int64_t ms = 0;
 };
 

@@ -41,6 +41,14 @@ QList<QByteArray> entriesOf(const QByteArray &folder)
     return names;
 }
 
+QByteArray realPath(const QByteArray &native)
+{
+    char *real = native.isEmpty() ? nullptr : ::realpath(native.constData(), nullptr);
+    const QByteArray r = real ? QByteArray(real) : QByteArray();
+    std::free(real);
+    return r;
+}
+
 void walk(const QByteArray &folder, const QString &subfolder, bool recursive, const QByteArray &excluded, Collected &out)
 {
     for (const QByteArray &name : entriesOf(folder)) {
@@ -48,16 +56,12 @@ void walk(const QByteArray &folder, const QString &subfolder, bool recursive, co
         struct stat st {};
         if (::lstat(path.constData(), &st) != 0)
             continue;
-        if (S_ISLNK(st.st_mode) && ::stat(path.constData(), &st) != 0)
+        const bool isLink = S_ISLNK(st.st_mode);
+        if (isLink && ::stat(path.constData(), &st) != 0)
             continue; // a dangling link
         const QString below = subfolder.isEmpty() ? pathFromNative(name) : subfolder + QLatin1Char('/') + pathFromNative(name);
         if (S_ISDIR(st.st_mode)) {
-            struct stat link {};
-            const bool isLink = ::lstat(path.constData(), &link) == 0 && S_ISLNK(link.st_mode);
-            char *real = ::realpath(path.constData(), nullptr);
-            const bool skip = real && QByteArray(real) == excluded;
-            std::free(real);
-            if (recursive && !isLink && !skip)
+            if (recursive && !isLink && realPath(path) != excluded)
                 walk(path, below, recursive, excluded, out);
             continue;
         }
@@ -69,20 +73,12 @@ void walk(const QByteArray &folder, const QString &subfolder, bool recursive, co
     }
 }
 
-QByteArray realPath(const QString &path)
-{
-    char *real = path.isEmpty() ? nullptr : ::realpath(nativePath(path).constData(), nullptr);
-    const QByteArray r = real ? QByteArray(real) : QByteArray();
-    std::free(real);
-    return r;
-}
-
 } // namespace
 
 Collected collectInputs(const QStringList &names, bool recursive, const QString &excluded)
 {
     Collected out;
-    const QByteArray skip = realPath(excluded);
+    const QByteArray skip = realPath(nativePath(excluded));
     for (const QString &name : names) {
         struct stat st {};
         const QByteArray native = nativePath(name);
@@ -91,7 +87,7 @@ Collected collectInputs(const QStringList &names, bool recursive, const QString 
             out.inputs.push_back({name, QString(), true});
             continue;
         }
-        if (skip.isEmpty() || realPath(name) != skip)
+        if (skip.isEmpty() || realPath(native) != skip)
             walk(native.endsWith('/') && native.size() > 1 ? native.chopped(1) : native, QString(), recursive, skip, out);
     }
     return out;

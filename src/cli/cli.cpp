@@ -362,7 +362,7 @@ int runCli(int argc, char **argv)
         failed += o.status == BatchStatus::Failed;
         progress.clear();
         if (toStdout && o.status == BatchStatus::Written)
-            writeAll(STDOUT_FILENO, o.bytes);
+            writeAll(STDOUT_FILENO, o.job.bytes);
         const QString reason = text::batchProblem(o, f.output, ja);
         if (r.json) {
             const bool ok = o.status == BatchStatus::Written;
@@ -380,7 +380,7 @@ int runCli(int argc, char **argv)
                 line.add("error_code", errorCode(o)).add("error", reason);
             writeAll(STDOUT_FILENO, line.line());
         } else if (o.status == BatchStatus::Failed) {
-            printLine(stderr, text::failedLine(f.input.path, reason, ja));
+            printLine(stderr, text::failedLine(f.input.path, reason));
         } else if (human && o.status == BatchStatus::Skipped) {
             printLine(toStdout ? stderr : stdout, text::skippedLine(f.input.path, f.output, ja));
         } else if (human) {

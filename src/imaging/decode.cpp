@@ -95,7 +95,7 @@ void convertBandsToSrgb(QImage &image)
             // the band's rows are copied back.
             const QImage converted = band.convertedToColorSpace(to).convertToFormat(format);
             for (int r = 0; r < n; ++r)
-                std::memcpy(bits + (y + r) * stride, converted.constScanLine(r), std::size_t(converted.bytesPerLine() < stride ? converted.bytesPerLine() : stride));
+                std::memcpy(bits + (y + r) * stride, converted.constScanLine(r), std::size_t(std::min(converted.bytesPerLine(), stride)));
         }
     };
     const int half = height / rows / 2 * rows;

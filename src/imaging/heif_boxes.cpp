@@ -19,7 +19,6 @@ public:
     Bytes(const std::uint8_t *p, std::size_t size) : m_p(p), m_size(size) {}
     bool ok() const { return m_ok; }
     std::size_t left() const { return m_ok ? m_size - m_at : 0; }
-    std::size_t at() const { return m_at; }
     const std::uint8_t *here() const { return m_p + m_at; }
     std::uint64_t read(int bytes)
     {
@@ -293,7 +292,6 @@ public:
         const std::uint32_t primary = std::uint32_t(p.read(version == 0 ? 2 : 4));
         if (!p.ok() || !m_items.count(primary))
             return result;
-        result.read = true;
         result.output = outputOf(primary, 0);
         result.largestCoded = largestCodedOf(primary, 0);
         return result;

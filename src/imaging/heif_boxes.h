@@ -14,7 +14,6 @@ namespace tovalin::detail {
 // sequence header, or a derived picture's own description.
 // A size the file does not tell stays invalid.
 struct HeifSizes {
-    bool read = false; // the boxes could be walked
     QSize output;
     QSize largestCoded;
 };

@@ -104,9 +104,9 @@ QString skippedLine(const QString &input, const QString &output, bool japanese)
                     : QStringLiteral("%1: skipped, %2 exists").arg(input, output);
 }
 
-QString failedLine(const QString &input, const QString &reason, bool japanese)
+QString failedLine(const QString &input, const QString &reason)
 {
-    return japanese ? QStringLiteral("%1: %2").arg(input, reason) : QStringLiteral("%1: %2").arg(input, reason);
+    return QStringLiteral("%1: %2").arg(input, reason);
 }
 
 QString summaryLine(int written, int skipped, int failed, bool japanese)

@@ -119,7 +119,7 @@ inline const Bilingual kInterrupted{QStringLiteral("中断しました。"), QSt
 // "<input> → <output>（<w>×<h>、<bytes>バイト、Qファクタ <factor>）"
 QString writtenLine(const QString &input, const QString &output, int width, int height, qint64 bytes, int factor, bool japanese);
 QString skippedLine(const QString &input, const QString &output, bool japanese);
-QString failedLine(const QString &input, const QString &reason, bool japanese);
+QString failedLine(const QString &input, const QString &reason);
 QString summaryLine(int written, int skipped, int failed, bool japanese);
 // Why a batch's file was skipped or failed.
 QString batchProblem(const BatchOutcome &outcome, const QString &output, bool japanese = true);
