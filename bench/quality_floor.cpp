@@ -8,9 +8,9 @@
 // varied blocks that came back flat (median and largest over the
 // pictures) and the median file size.
 #include "batch/sizerule.h"
-#include "imaging/decode.h"
+#include "imaging/decode/decode.h"
 #include "imaging/image.h"
-#include "imaging/jpeg.h"
+#include "imaging/jpeg/jpeg.h"
 
 #include <QCoreApplication>
 

@@ -3,7 +3,7 @@
 // then the resize job (bicubic resize, size search with its work files, final
 // save), and prints one "name value" line per figure.
 #include "common/memorypolicy.h"
-#include "imaging/decode.h"
+#include "imaging/decode/decode.h"
 #include "resize/resizejob.h"
 #include "resize/sizesearch.h"
 

@@ -3,7 +3,7 @@
 #include "app/appfolder.h"
 #include "app/mainwindow.h"
 #include "texts/texts.h"
-#include "imaging/decode.h"
+#include "imaging/decode/decode.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

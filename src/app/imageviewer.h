@@ -1,5 +1,5 @@
 #pragma once
-#include "imaging/decode.h"
+#include "imaging/decode/decode.h"
 #include "imaging/image.h"
 
 #include <QFutureWatcher>

@@ -2,7 +2,7 @@
 #include "batch/collect.h"
 #include "batch/memorybudget.h"
 #include "batch/sizerule.h"
-#include "imaging/decode.h"
+#include "imaging/decode/decode.h"
 #include "resize/resizejob.h"
 
 #include <QByteArray>

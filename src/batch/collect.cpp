@@ -1,7 +1,7 @@
 #include "batch/collect.h"
 
 #include "common/nativepath.h"
-#include "imaging/decode.h"
+#include "imaging/decode/decode.h"
 
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "batch/metadata.h"
 
-#include "imaging/decode.h"
+#include "imaging/decode/decode.h"
 
 #include <libexif/exif-data.h>
 

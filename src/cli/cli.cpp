@@ -4,7 +4,7 @@
 #include "batch/collect.h"
 #include "cli/jsonline.h"
 #include "common/nativepath.h"
-#include "imaging/decode.h"
+#include "imaging/decode/decode.h"
 #include "resize/jobfields.h"
 #include "resize/sizesearch.h"
 #include "texts/texts.h"

@@ -1,5 +1,5 @@
 #include "imaging/image.h"
-#include "imaging/resample.h"
+#include "imaging/resample/resample.h"
 
 namespace tovalin {
 

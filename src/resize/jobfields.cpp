@@ -2,7 +2,7 @@
 
 #include "common/memorypolicy.h"
 #include "common/numbers.h"
-#include "imaging/jpeg.h"
+#include "imaging/jpeg/jpeg.h"
 #include "resize/sizesearch.h"
 
 #include <cmath>

@@ -3,8 +3,8 @@
 #include "common/helpers.h"
 #include "common/nativepath.h"
 #include "imaging/image.h"
-#include "imaging/jpeg.h"
-#include "imaging/jpegtrials.h"
+#include "imaging/jpeg/jpeg.h"
+#include "imaging/jpeg/jpegtrials.h"
 #include "resize/sizesearch.h"
 
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "resize/sizesearch.h"
 
 #include "common/numbers.h"
-#include "imaging/jpeg.h"
+#include "imaging/jpeg/jpeg.h"
 
 #include <limits>
 

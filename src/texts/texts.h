@@ -1,7 +1,7 @@
 #pragma once
 #include "batch/batchjob.h"
 #include "common/savefile.h"
-#include "imaging/decode.h"
+#include "imaging/decode/decode.h"
 #include "resize/jobfields.h"
 #include "resize/resizejob.h"
 

@@ -6,8 +6,8 @@
 #include "app/batchdialog.h"
 #include "app/mainwindow.h"
 #include "texts/texts.h"
-#include "imaging/decode.h"
-#include "imaging/jpeg.h"
+#include "imaging/decode/decode.h"
+#include "imaging/jpeg/jpeg.h"
 #include "../testfiles.h"
 #include "../testphoto.h"
 

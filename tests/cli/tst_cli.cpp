@@ -1,5 +1,5 @@
-#include "imaging/decode.h"
-#include "imaging/jpeg.h"
+#include "imaging/decode/decode.h"
+#include "imaging/jpeg/jpeg.h"
 #include "../testfiles.h"
 #include "../testphoto.h"
 

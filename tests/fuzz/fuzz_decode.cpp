@@ -2,10 +2,10 @@
 // The HEIF box reader also reads every input on its own.
 // A picture that decodes must resize and encode; nothing may crash, read
 // out of bounds or allocate beyond the pixel budget.
-#include "imaging/decode.h"
-#include "imaging/heif_boxes.h"
+#include "imaging/decode/decode.h"
+#include "imaging/decode/heif_boxes.h"
 #include "imaging/image.h"
-#include "imaging/jpeg.h"
+#include "imaging/jpeg/jpeg.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 #include "imaging/image.h"
-#include "imaging/jpeg.h"
+#include "imaging/jpeg/jpeg.h"
 #include "resize/resizejob.h"
 #include "../testfiles.h"
 #include "../testphoto.h"

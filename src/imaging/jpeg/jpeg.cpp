@@ -1,13 +1,11 @@
-#include "imaging/jpeg.h"
+#include "imaging/jpeg/jpeg.h"
+
+#include "imaging/jpeg/jpegerror.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <csetjmp>
-#include <cstdio>
 #include <cstdlib>
-
-#include <jpeglib.h>
 
 namespace tovalin {
 
@@ -36,18 +34,6 @@ std::array<int, 256> buildScaleTable()
     return t;
 }
 
-struct ErrorManager {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-};
-
-void onError(j_common_ptr cinfo)
-{
-    std::longjmp(reinterpret_cast<ErrorManager *>(cinfo->err)->jump, 1);
-}
-
-void onMessage(j_common_ptr) {} // warnings are not for the user
-
 } // namespace
 
 int quantScaleForFactor(int factor)
@@ -73,12 +59,10 @@ EncodeResult encodeJpeg(const QImage &rgb888, int factor)
     unsigned char *buffer = ours;
     unsigned long size = static_cast<unsigned long>(room);
     jpeg_compress_struct cinfo{};
-    ErrorManager err{};
+    JpegErrors err;
     EncodeResult result;
 
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = onError;
-    err.pub.output_message = onMessage;
+    cinfo.err = useJpegErrors(err);
     if (setjmp(err.jump)) {
         result.error = EncodeError::EncoderFailed;
         goto cleanup;

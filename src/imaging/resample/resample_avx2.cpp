@@ -1,5 +1,5 @@
 // Compiled with AVX2 enabled; called only after the run-time CPU check.
-#include "imaging/resample_internal.h"
+#include "imaging/resample/resample_internal.h"
 
 #include <immintrin.h>
 #include <algorithm>

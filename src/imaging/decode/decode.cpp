@@ -1,11 +1,11 @@
-#include "imaging/decode.h"
+#include "imaging/decode/decode.h"
 
 #include "common/fastmemory.h"
 #include "common/helpers.h"
 #include "common/nativepath.h"
 #include "common/memorypolicy.h"
-#include "imaging/decode_internal.h"
-#include "imaging/heif_boxes.h"
+#include "imaging/decode/decode_internal.h"
+#include "imaging/decode/heif_boxes.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "imaging/decode.h"
-#include "imaging/jpeg.h"
-#include "../testphoto.h"
+#include "imaging/decode/decode.h"
+#include "imaging/jpeg/jpeg.h"
+#include "../../testphoto.h"
 
 #include <QFile>
 #include <QImage>

@@ -10,7 +10,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "../shim_fdpath.h"
+#include "../../shim_fdpath.h"
 
 static char shrunk[4096]; // once for each file named
 

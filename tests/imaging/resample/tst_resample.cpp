@@ -1,5 +1,6 @@
 #include "imaging/image.h"
-#include "imaging/resample.h"
+#include "common/cpufeatures.h"
+#include "imaging/resample/resample.h"
 
 #include <QFile>
 #include <QImage>
@@ -10,7 +11,7 @@ using namespace tovalin;
 
 namespace {
 
-const QString kGolden = QStringLiteral(TOVALIN_TEST_DATA "/imaging/golden/");
+const QString kGolden = QStringLiteral(TOVALIN_TEST_DATA "/imaging/resample/golden/");
 
 QImage loadRgb(const QString &path)
 {

@@ -1,4 +1,4 @@
-#include "imaging/heif_boxes.h"
+#include "imaging/decode/heif_boxes.h"
 
 #include <algorithm>
 #include <climits>

@@ -12,6 +12,7 @@ struct RgbView {
     std::ptrdiff_t stride = 0; // bytes from one row to the next
 };
 
+// Auto: as the processor switch (common/cpufeatures.h) says.
 enum class ResampleKernel { Auto, Portable, Avx2 };
 
 // Bicubic (cubic convolution, a = -0.5) resampling of src into dst, whose
@@ -21,7 +22,5 @@ enum class ResampleKernel { Auto, Portable, Avx2 };
 // Returns false when the coefficient tables would not fit in memory.
 bool resampleBicubic(const RgbView &src, const RgbView &dst,
                      ResampleKernel kernel = ResampleKernel::Auto, int threads = 0);
-
-bool cpuHasAvx2();
 
 } // namespace tovalin

@@ -1,8 +1,8 @@
-#include "imaging/decode.h"
+#include "imaging/decode/decode.h"
 #include "imaging/image.h"
-#include "imaging/jpeg.h"
-#include "imaging/jpegtrials.h"
-#include "../testphoto.h"
+#include "imaging/jpeg/jpeg.h"
+#include "imaging/jpeg/jpegtrials.h"
+#include "../../testphoto.h"
 
 #include <QDir>
 #include <QTest>

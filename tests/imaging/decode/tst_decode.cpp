@@ -1,9 +1,9 @@
-#include "imaging/decode.h"
-#include "imaging/decode_internal.h"
-#include "imaging/heif_boxes.h"
-#include "imaging/jpeg.h"
-#include "../testfiles.h"
-#include "../testphoto.h"
+#include "imaging/decode/decode.h"
+#include "imaging/decode/decode_internal.h"
+#include "imaging/decode/heif_boxes.h"
+#include "imaging/jpeg/jpeg.h"
+#include "../../testfiles.h"
+#include "../../testphoto.h"
 
 #include <QBuffer>
 #include <QColorSpace>

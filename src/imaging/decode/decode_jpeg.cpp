@@ -1,7 +1,9 @@
 #include "common/fastmemory.h"
 #include "common/helpers.h"
 #include "common/memorypolicy.h"
-#include "imaging/decode_internal.h"
+#include "imaging/decode/decode_internal.h"
+#include "imaging/decode/memoryahead.h"
+#include "imaging/jpeg/jpegerror.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -21,17 +23,10 @@ namespace tovalin::detail {
 
 namespace {
 
-struct ErrorManager {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
+struct DecodeErrors : JpegErrors {
     DecodeError warning = DecodeError::None; // the first serious warning
     bool inData = false; // past the header: the picture's data is being read
 };
-
-void onError(j_common_ptr cinfo)
-{
-    std::longjmp(reinterpret_cast<ErrorManager *>(cinfo->err)->jump, 1);
-}
 
 // More stray bytes before the end marker than any camera's padding: the
 // decoder lost its place in the data and read less than was there.
@@ -69,17 +64,15 @@ DecodeError judge(const jpeg_error_mgr &err, bool inData)
 
 // A serious warning inside the picture's data stops the decoding at once:
 // nothing more is read or touched for a picture that will be refused.
-void onMessage(j_common_ptr cinfo, int level)
+void onWarning(JpegErrors &errors)
 {
-    if (level != -1)
+    auto &err = static_cast<DecodeErrors &>(errors);
+    const DecodeError seen = judge(err.pub, err.inData);
+    if (seen == DecodeError::None || err.warning != DecodeError::None)
         return;
-    auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
-    const DecodeError seen = judge(err->pub, err->inData);
-    if (seen == DecodeError::None || err->warning != DecodeError::None)
-        return;
-    err->warning = seen;
-    if (err->inData)
-        std::longjmp(err->jump, 1);
+    err.warning = seen;
+    if (err.inData)
+        std::longjmp(err.jump, 1);
 }
 
 int orientationOf(const jpeg_decompress_struct &cinfo)
@@ -159,11 +152,10 @@ bool reachesEndMarker(const std::uint8_t *p, std::size_t size)
 Header readHeader(const std::uint8_t *data, std::size_t size)
 {
     jpeg_decompress_struct cinfo{};
-    ErrorManager err{};
+    DecodeErrors err;
     Header h;
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = onError;
-    err.pub.emit_message = onMessage;
+    cinfo.err = useJpegErrors(err);
+    err.warned = onWarning;
     if (setjmp(err.jump)) {
         // Data that ran out before the error is a file cut short.
         h.error = err.warning == DecodeError::Truncated ? DecodeError::Truncated : DecodeError::Damaged;
@@ -194,105 +186,6 @@ Header readHeader(const std::uint8_t *data, std::size_t size)
     return h;
 }
 
-// A progressive file's scans are read into zero-filled coefficient arrays
-// (about 3 bytes per pixel) before any row comes out, all on one core; the
-// first touch of that fresh memory is much of the time on a virtual machine.
-// Once libjpeg has made the arrays, the second core maps them in, then the
-// picture's own rows, while the scans are read. Only the pages are mapped:
-// the contents stay as libjpeg and the decoder write them.
-class MemoryAhead {
-public:
-    MemoryAhead(void *picture, std::size_t bytes) : m_picture(picture), m_pictureBytes(bytes) {}
-    ~MemoryAhead() { join(); }
-    MemoryAhead(const MemoryAhead &) = delete;
-    MemoryAhead &operator=(const MemoryAhead &) = delete;
-
-    void attach(jpeg_decompress_struct &cinfo)
-    {
-        cinfo.client_data = this;
-        m_request = std::exchange(cinfo.mem->request_virt_barray, &MemoryAhead::request);
-        m_realize = std::exchange(cinfo.mem->realize_virt_arrays, &MemoryAhead::realize);
-    }
-
-    // Before the arrays are freed.
-    void join()
-    {
-        if (m_helper)
-            m_helper->wait();
-    }
-
-private:
-    struct Array {
-        jvirt_barray_ptr array;
-        std::size_t rowBytes;
-        JDIMENSION rows;
-    };
-    struct Range {
-        void *begin;
-        std::size_t bytes;
-    };
-    // One array per component, each made of a few contiguous chunks.
-    static constexpr int kMaxArrays = MAX_COMPONENTS;
-    static constexpr int kMaxRanges = 64;
-
-    static MemoryAhead &of(j_common_ptr cinfo) { return *static_cast<MemoryAhead *>(cinfo->client_data); }
-
-    static jvirt_barray_ptr request(j_common_ptr cinfo, int pool, boolean preZero, JDIMENSION blocksPerRow,
-                                    JDIMENSION rows, JDIMENSION maxAccess)
-    {
-        MemoryAhead &self = of(cinfo);
-        const jvirt_barray_ptr array = self.m_request(cinfo, pool, preZero, blocksPerRow, rows, maxAccess);
-        if (self.m_arrays < kMaxArrays)
-            self.m_array[self.m_arrays++] = {array, std::size_t(blocksPerRow) * sizeof(JBLOCK), rows};
-        return array;
-    }
-
-    static void realize(j_common_ptr cinfo)
-    {
-        MemoryAhead &self = of(cinfo);
-        self.m_realize(cinfo);
-        if (self.m_helper)
-            return; // called again: the memory is already on its way
-        // Without a memory limit every array is wholly in memory now; an
-        // access of no rows hands out its row pointers and changes nothing.
-        for (int a = 0; a < self.m_arrays; ++a) {
-            const Array &arr = self.m_array[a];
-            const JBLOCKARRAY rows = cinfo->mem->access_virt_barray(cinfo, arr.array, 0, 0, FALSE);
-            for (JDIMENSION i = 0; i < arr.rows;) {
-                JDIMENSION j = i + 1;
-                while (j < arr.rows && reinterpret_cast<char *>(rows[j]) == reinterpret_cast<char *>(rows[j - 1]) + arr.rowBytes)
-                    ++j;
-                self.add(rows[i], (j - i) * arr.rowBytes);
-                i = j;
-            }
-        }
-        self.add(self.m_picture, self.m_pictureBytes);
-        // With no core to spare libjpeg touches the memory itself.
-        self.m_helper = std::make_unique<Helper>(
-            [&self] {
-                for (int r = 0; r < self.m_ranges; ++r)
-                    populateForWriting(self.m_range[r].begin, self.m_range[r].bytes);
-            },
-            Helper::Optional);
-    }
-
-    void add(void *begin, std::size_t bytes)
-    {
-        if (m_ranges < kMaxRanges)
-            m_range[m_ranges++] = {begin, bytes};
-    }
-
-    void *m_picture;
-    std::size_t m_pictureBytes;
-    jvirt_barray_ptr (*m_request)(j_common_ptr, int, boolean, JDIMENSION, JDIMENSION, JDIMENSION) = nullptr;
-    void (*m_realize)(j_common_ptr) = nullptr;
-    Array m_array[kMaxArrays] = {};
-    int m_arrays = 0;
-    Range m_range[kMaxRanges] = {};
-    int m_ranges = 0;
-    std::unique_ptr<Helper> m_helper;
-};
-
 // The picture's rows as raw memory, for threads that write parts of it
 // (a QImage shared between threads may detach under them).
 struct Rows {
@@ -309,14 +202,13 @@ DecodeError decodeRows(const std::uint8_t *data, std::size_t size, bool cmyk, co
                        MemoryAhead *ahead = nullptr)
 {
     jpeg_decompress_struct cinfo{};
-    ErrorManager err{};
+    DecodeErrors err;
     DecodeError result = DecodeError::None;
     // Set after setjmp and freed after a longjmp: kept in memory.
     std::uint8_t *volatile cmykRow = nullptr;
 
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = onError;
-    err.pub.emit_message = onMessage;
+    cinfo.err = useJpegErrors(err);
+    err.warned = onWarning;
     if (setjmp(err.jump)) {
         result = err.warning == DecodeError::Truncated ? DecodeError::Truncated : DecodeError::Damaged;
         goto cleanup;

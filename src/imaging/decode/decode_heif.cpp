@@ -1,6 +1,6 @@
 #include "common/memorypolicy.h"
-#include "imaging/decode_internal.h"
-#include "imaging/heif_boxes.h"
+#include "imaging/decode/decode_internal.h"
+#include "imaging/decode/heif_boxes.h"
 
 #include <libde265/de265.h>
 #include <libheif/heif.h>

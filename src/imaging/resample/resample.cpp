@@ -1,7 +1,8 @@
-#include "imaging/resample.h"
+#include "imaging/resample/resample.h"
 
+#include "common/cpufeatures.h"
 #include "common/helpers.h"
-#include "imaging/resample_internal.h"
+#include "imaging/resample/resample_internal.h"
 
 #include <algorithm>
 #include <memory>
@@ -149,12 +150,6 @@ void verticalRowPortable(const std::uint8_t *const *rows, int n, const std::int3
 
 } // namespace detail
 
-bool cpuHasAvx2()
-{
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
-
 namespace {
 
 using namespace detail;
@@ -212,7 +207,7 @@ bool resampleBicubic(const RgbView &src, const RgbView &dst, ResampleKernel kern
 {
     if (!src.data || !dst.data || src.width < 1 || src.height < 1 || dst.width < 1 || dst.height < 1)
         return false;
-    const bool avx2 = kernel == ResampleKernel::Avx2 || (kernel == ResampleKernel::Auto && cpuHasAvx2());
+    const bool avx2 = kernel == ResampleKernel::Avx2 || (kernel == ResampleKernel::Auto && useAvx2());
     if (threads < 1)
         threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
