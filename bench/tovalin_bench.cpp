@@ -67,26 +67,26 @@ int main(int argc, char **argv)
     ResizeRequest request;
     request.source = decoded.image;
     if (args[1] == "full") {
-        request.width = decoded.image.width();
-        request.height = decoded.image.height();
+        request.settings.width = decoded.image.width();
+        request.settings.height = decoded.image.height();
     } else {
         const QStringList size = args[1].split('x');
         if (size.size() != 2)
             return usage();
-        request.width = size[0].toInt();
-        request.height = size[1].toInt();
+        request.settings.width = size[0].toInt();
+        request.settings.height = size[1].toInt();
     }
     QTemporaryDir temp;
     request.outputPath = out.isEmpty() ? temp.filePath("out.jpg") : out;
     request.workFolder = QFileInfo(request.outputPath).absolutePath();
     if (factor) {
-        request.mode = JobMode::Factor;
-        request.factor = factor;
+        request.settings.mode = JobMode::Factor;
+        request.settings.factor = factor;
     } else {
-        const std::optional<std::int32_t> target = targetBytesFromText(args[2]);
-        if (!target)
+        const TargetReading target = targetFromText(args[2]);
+        if (target.problem != FieldProblem::None)
             return usage();
-        request.targetBytes = *target;
+        request.settings.targetBytes = target.bytes;
     }
     const ResizeResult result = runResizeJob(request);
     const double totalMs = total.nsecsElapsed() / 1e6;

@@ -1,6 +1,6 @@
 #include "app/appfolder.h"
 
-#include "common/formstate.h"
+#include "app/formstate.h"
 #include "resize/resizejob.h"
 
 #include <QDir>

@@ -3,6 +3,7 @@
 #include "batch/batchrunner.h"
 #include "batch/collect.h"
 #include "common/numbers.h"
+#include "imaging/jpeg/jpeg.h"
 #include "resize/jobfields.h"
 #include "resize/sizesearch.h"
 #include "texts/texts.h"
@@ -125,7 +126,7 @@ std::optional<BatchOptions> BatchDialog::readOptions()
     } else {
         o.size.kind = SizeRule::LongEdge;
         o.size.edge = m_edge->text().trimmed().toInt(&ok);
-        if (!ok || o.size.edge < 1 || o.size.edge > kMaxSide) {
+        if (!ok || o.size.edge < 1 || o.size.edge > kMaxJpegSide) {
             showOk(text::kBatchBadEdge);
             return std::nullopt;
         }
@@ -138,13 +139,13 @@ std::optional<BatchOptions> BatchDialog::readOptions()
         }
         o.factor = *q;
     } else {
-        const std::optional<std::int32_t> t = targetBytesFromText(m_targetKb->text());
-        if (!t) {
+        const TargetReading t = targetFromText(m_targetKb->text());
+        if (t.problem != FieldProblem::None) {
             showOk(text::fieldProblem({FieldProblem::BadTarget}));
             return std::nullopt;
         }
         o.mode = JobMode::TargetSize;
-        o.targetBytes = *t;
+        o.targetBytes = t.bytes;
         o.shrink = m_shrink->isChecked() ? ShrinkMode::Apply : ShrinkMode::Off;
     }
     return o;

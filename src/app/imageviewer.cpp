@@ -2,23 +2,18 @@
 
 #include "texts/texts.h"
 
-#include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QGuiApplication>
 #include <QFileInfo>
 #include <QMimeData>
+#include <QUrl>
 #include <QPainter>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace tovalin {
 
 namespace {
 
 const QColor kViewerBackground(255, 255, 128);
-// Large enough for the viewer on any screen scale, small enough to rescale
-// on the window's thread when the viewer changes size.
-constexpr int kPreviewSide = 2048;
 
 QStringList localFiles(const QMimeData *mime)
 {
@@ -40,26 +35,11 @@ QString firstLocalFile(const QMimeData *mime)
     return {};
 }
 
-// The clipboard's picture as the owner sent it (PNG, JPEG, ...), so our own
-// decoder, limits and messages apply; null when it offers none.
-QByteArray encodedPicture(const QMimeData *mime)
-{
-    for (const QString &format : mime->formats()) {
-        if (!format.startsWith(QLatin1String("image/")))
-            continue;
-        const QByteArray bytes = mime->data(format);
-        if (!bytes.isEmpty())
-            return bytes;
-    }
-    return {};
-}
-
 } // namespace
 
-ImageViewer::ImageViewer(QWidget *parent) : QWidget(parent)
+ImageViewer::ImageViewer(const SourcePicture *source, QWidget *parent) : QWidget(parent), m_source(source)
 {
     setAccessibleName(text::kViewer);
-    connect(&m_loader, &QFutureWatcher<Loaded>::finished, this, &ImageViewer::onLoaded);
 }
 
 void ImageViewer::setDropOptions(bool on)
@@ -67,93 +47,18 @@ void ImageViewer::setDropOptions(bool on)
     setAcceptDrops(on);
 }
 
-bool ImageViewer::canPaste() const
+void ImageViewer::pictureChanged()
 {
-    const QMimeData *mime = QGuiApplication::clipboard()->mimeData();
-    return mime && (mime->hasImage() || !firstLocalFile(mime).isEmpty());
-}
-
-void ImageViewer::paste(PasteMode mode)
-{
-    const QMimeData *mime = QGuiApplication::clipboard()->mimeData();
-    if (!mime || isLoading())
-        return;
-    if (!mime->hasImage()) {
-        const QString path = firstLocalFile(mime);
-        if (!path.isEmpty())
-            start(path, {}, {}, mode);
-        return;
-    }
-    // The clipboard is read here; the decoding happens off the window's thread.
-    const QByteArray bytes = encodedPicture(mime);
-    start({}, bytes, bytes.isEmpty() ? qvariant_cast<QImage>(mime->imageData()) : QImage(), mode);
-}
-
-void ImageViewer::loadFile(const QString &path)
-{
-    if (path.isEmpty() || isLoading())
-        return;
-    start(path, {}, {}, Reporting);
-}
-
-ImageViewer::Loaded ImageViewer::load(const QString &path, const QByteArray &bytes, const QImage &pasted)
-{
-    Loaded l;
-    if (!path.isEmpty()) {
-        l.decoded = decodeImageFile(path);
-    } else if (!bytes.isEmpty()) {
-        l.decoded = decodeImageData(bytes);
-    } else {
-        l.decoded.image = normalizeForOutput(pasted);
-        if (l.decoded.image.isNull())
-            l.decoded.error = DecodeError::OutOfMemory;
-    }
-    const QImage &image = l.decoded.image;
-    if (!image.isNull())
-        l.preview = image.width() <= kPreviewSide && image.height() <= kPreviewSide
-                        ? image
-                        : image.scaled(kPreviewSide, kPreviewSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    return l;
-}
-
-void ImageViewer::start(const QString &path, const QByteArray &bytes, const QImage &pasted, PasteMode mode)
-{
-    m_loading = true;
-    m_quiet = mode == Quietly;
-    m_loadingPath = path;
-    emit loadingChanged(true);
-    m_loader.setFuture(QtConcurrent::run(&ImageViewer::load, path, bytes, pasted));
-}
-
-void ImageViewer::onLoaded()
-{
-    const Loaded loaded = m_loader.result();
-    const DecodeResult &decoded = loaded.decoded;
-    m_loading = false;
-    emit loadingChanged(false);
-    if (decoded.error != DecodeError::None) {
-        if (m_quiet)
-            return;
-        if (m_loadingPath.isEmpty())
-            emit pasteFailed(decoded.error, decoded.size);
-        else
-            emit loadFailed(m_loadingPath, decoded.error, decoded.size);
-        return;
-    }
-    m_holder.setImage(decoded.image);
-    m_preview = loaded.preview;
     m_fitted = QPixmap();
     update();
-    if (!m_loadingPath.isEmpty())
-        emit fileDropped(m_loadingPath);
-    emit imageChanged();
 }
 
 void ImageViewer::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.fillRect(rect(), kViewerBackground);
-    if (!m_holder.hasImage())
+    const QImage &image = m_source->preview();
+    if (image.isNull())
         return;
     // Scale the picture once per picture, size or screen scale, not on
     // every paint. A picture that fits is shown a pixel to a point; a larger
@@ -161,11 +66,10 @@ void ImageViewer::paintEvent(QPaintEvent *)
     const qreal ratio = devicePixelRatioF();
     const QSize device = (QSizeF(size()) * ratio).toSize();
     if (m_fitted.isNull() || m_fittedFor != device) {
-        const QImage &image = m_preview;
         if (image.width() <= width() && image.height() <= height()) {
             m_fitted = QPixmap::fromImage(image);
         } else {
-            m_fitted = QPixmap::fromImage(image.scaled(device, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+            m_fitted = QPixmap::fromImage(fittedInside(image, device));
             m_fitted.setDevicePixelRatio(ratio);
         }
         m_fittedFor = device;
@@ -175,27 +79,27 @@ void ImageViewer::paintEvent(QPaintEvent *)
 
 void ImageViewer::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!isLoading() && !firstLocalFile(event->mimeData()).isEmpty())
+    if (!m_source->isLoading() && !firstLocalFile(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void ImageViewer::dragMoveEvent(QDragMoveEvent *event)
 {
-    if (!isLoading() && !firstLocalFile(event->mimeData()).isEmpty())
+    if (!m_source->isLoading() && !firstLocalFile(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void ImageViewer::dropEvent(QDropEvent *event)
 {
     const QStringList files = localFiles(event->mimeData());
-    if (files.isEmpty() || isLoading())
+    if (files.isEmpty() || m_source->isLoading())
         return;
     event->acceptProposedAction();
     // Several pictures, or a folder, make a batch; one picture is loaded.
     if (files.size() > 1 || QFileInfo(files.front()).isDir())
         emit batchDropped(files);
     else
-        loadFile(files.front());
+        emit pictureDropped(files.front());
 }
 
 } // namespace tovalin

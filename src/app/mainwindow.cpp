@@ -29,7 +29,6 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QUrl>
-#include <QtConcurrent/QtConcurrentRun>
 
 // Resources of a static library are linked in only when asked for by name.
 static void initIconResources()
@@ -141,7 +140,7 @@ void FrmJpgResize::buildControls()
 
     vsElastic4 = place(new QWidget(client), "vsElastic4", 0, 3840, 6495, 3495);
     vsElastic4->setAccessibleName(text::kDropPanel);
-    LEAD1 = place(new ImageViewer(vsElastic4), "LEAD1", 90, 90, 3120, 2880);
+    LEAD1 = place(new ImageViewer(&m_source, vsElastic4), "LEAD1", 90, 90, 3120, 2880);
     Label7 = place(new QLabel(text::kDropHere, vsElastic4), "Label7", 3270, 90, 3135, 360);
     Label_result = place(new QLabel(vsElastic4), "Label_result", 3270, 510, 3135, 360);
     Label_Q = place(new QLabel(vsElastic4), "Label_Q", 3270, 930, 3135, 360);
@@ -185,13 +184,14 @@ void FrmJpgResize::buildControls()
 
 void FrmJpgResize::wireSignals()
 {
-    connect(LEAD1, &ImageViewer::fileDropped, this, &FrmJpgResize::onFileDropped);
+    connect(LEAD1, &ImageViewer::pictureDropped, &m_source, &SourcePicture::loadFile);
     connect(LEAD1, &ImageViewer::batchDropped, this, &FrmJpgResize::onBatch);
-    connect(LEAD1, &ImageViewer::imageChanged, this, &FrmJpgResize::onImageChanged);
-    connect(LEAD1, &ImageViewer::loadFailed, this, &FrmJpgResize::onLoadFailed);
-    connect(LEAD1, &ImageViewer::pasteFailed, this, &FrmJpgResize::onPasteFailed);
-    connect(LEAD1, &ImageViewer::loadingChanged, this, &FrmJpgResize::onLoadingChanged);
-    connect(&m_job, &QFutureWatcher<ResizeResult>::finished, this, &FrmJpgResize::onJobFinished);
+    connect(&m_source, &SourcePicture::fileLoaded, this, &FrmJpgResize::onFileDropped);
+    connect(&m_source, &SourcePicture::imageChanged, LEAD1, &ImageViewer::pictureChanged);
+    connect(&m_source, &SourcePicture::imageChanged, this, &FrmJpgResize::onImageChanged);
+    connect(&m_source, &SourcePicture::loadFailed, this, &FrmJpgResize::onLoadFailed);
+    connect(&m_source, &SourcePicture::pasteFailed, this, &FrmJpgResize::onPasteFailed);
+    connect(&m_source, &SourcePicture::loadingChanged, this, &FrmJpgResize::onLoadingChanged);
     connect(&m_progress, &QTimer::timeout, this, &FrmJpgResize::onJobProgress);
     connect(vs_crip, &QPushButton::clicked, this, &FrmJpgResize::onPaste);
     connect(HScroll1, &QScrollBar::valueChanged, this, &FrmJpgResize::onSliderChanged);
@@ -217,9 +217,9 @@ void FrmJpgResize::startUp(const AppFolders &folders, const QStringList &openFil
     if (openFiles.isEmpty()) {
         // Silent about a clipboard Tovalin cannot read: the user has not
         // asked for anything yet.
-        pasteSequence(ImageViewer::Quietly);
+        pasteSequence(SourcePicture::Quietly);
     } else if (openFiles.size() == 1 && !QFileInfo(openFiles.front()).isDir()) {
-        LEAD1->loadFile(QFileInfo(openFiles.front()).absoluteFilePath());
+        m_source.loadFile(QFileInfo(openFiles.front()).absoluteFilePath());
     }
     restoreSettings();
     // Several files: the batch opens once the window is up.
@@ -271,7 +271,7 @@ void FrmJpgResize::shutDown()
     // A run under way stops between encodings, before it writes anything.
     if (isRunning()) {
         cancelRun();
-        onJobFinished();
+        onJobFinished(m_job.result());
     }
     LEAD1->setDropOptions(false);
     // A folder with a double quote cannot be written in the settings line:
@@ -288,7 +288,7 @@ void FrmJpgResize::shutDown()
 void FrmJpgResize::cancelRun()
 {
     m_control->cancel = true;
-    m_job.waitForFinished();
+    m_job.wait();
 }
 
 void FrmJpgResize::resizeEvent(QResizeEvent *event)
@@ -354,12 +354,12 @@ void FrmJpgResize::onImageChanged()
 {
     if (m_state.skipSourceInfo == 0)
         Labelgenzaiti->setText(sourceInfoLine(m_state.sourcePath));
-    m_work.assignFrom(LEAD1->holder());
+    m_work.assignFrom(m_source.holder());
     TextYoko->setEnabled(true);
     Texttate->setEnabled(true);
     HScroll1->setEnabled(true);
-    TextYoko->setText(decimalText(scaledDimension(LEAD1->holder().width(), HScroll1->value())));
-    Texttate->setText(decimalText(scaledDimension(LEAD1->holder().height(), HScroll1->value())));
+    TextYoko->setText(decimalText(scaledDimension(m_source.holder().width(), HScroll1->value())));
+    Texttate->setText(decimalText(scaledDimension(m_source.holder().height(), HScroll1->value())));
     Textritu->setText(decimalText(HScroll1->value()));
 }
 
@@ -380,22 +380,22 @@ void FrmJpgResize::onLoadingChanged(bool loading)
 
 void FrmJpgResize::onPaste()
 {
-    pasteSequence(ImageViewer::Reporting);
+    pasteSequence(SourcePicture::Reporting);
 }
 
-void FrmJpgResize::pasteSequence(ImageViewer::PasteMode mode)
+void FrmJpgResize::pasteSequence(SourcePicture::PasteMode mode)
 {
     m_state.skipSourceInfo = 0;
-    if (!LEAD1->canPaste())
+    if (!m_source.canPaste())
         return;
     m_state.skipSourceInfo = 1;
-    LEAD1->paste(mode);
+    m_source.paste(mode);
 }
 
 void FrmJpgResize::onSliderChanged(int value)
 {
-    TextYoko->setText(decimalText(scaledDimension(LEAD1->holder().width(), value)));
-    Texttate->setText(decimalText(scaledDimension(LEAD1->holder().height(), value)));
+    TextYoko->setText(decimalText(scaledDimension(m_source.holder().width(), value)));
+    Texttate->setText(decimalText(scaledDimension(m_source.holder().height(), value)));
     Textritu->setText(decimalText(value));
 }
 
@@ -458,14 +458,10 @@ void FrmJpgResize::onResize()
         setBusy(false);
         return;
     }
-    m_work.assignFrom(LEAD1->holder());
+    m_work.assignFrom(m_source.holder());
     m_request = ResizeRequest();
     m_request.source = m_work.image();
-    m_request.width = fields.width;
-    m_request.height = fields.height;
-    m_request.mode = fields.mode;
-    m_request.factor = fields.factor;
-    m_request.targetBytes = fields.targetBytes;
+    m_request.settings = fields.settings;
     m_request.outputPath = m_state.outputPath;
     m_request.workFolder = m_state.appFolder;
     // In size mode a smaller size is offered where the target is missed or
@@ -481,7 +477,7 @@ void FrmJpgResize::onResize()
         vsElastic4->setFocus();
     vsE_Run->setEnabled(false);
     m_progress.start(100);
-    m_job.setFuture(QtConcurrent::run([request = m_request, control = m_control] { return runResizeJob(request, control.get()); }));
+    m_job.start([request = m_request, control = m_control] { return runResizeJob(request, control.get()); });
 }
 
 void FrmJpgResize::onJobProgress()
@@ -491,11 +487,10 @@ void FrmJpgResize::onJobProgress()
     Label_result->setText(sizes > 0 ? text::kSearchingSize.arg(sizes) : trials > 0 ? text::kTrying.arg(trials) : text::kWorking);
 }
 
-void FrmJpgResize::onJobFinished()
+void FrmJpgResize::onJobFinished(const ResizeResult &result)
 {
-    if (!m_control) // already handled when the window closed
+    if (!m_control) // already handled when the run was stopped
         return;
-    const ResizeResult result = m_job.result();
     endRun();
     if (result.failure == JobFailure::Cancelled) {
         Label_result->setText(m_resultBeforeRun);
@@ -508,7 +503,7 @@ void FrmJpgResize::onJobFinished()
         return;
     }
     Label_result->setText(text::resultText(result.bytesWritten));
-    Label_Q->setText(m_request.mode == JobMode::Factor ? QString() : text::factorText(result.factor));
+    Label_Q->setText(m_request.settings.mode == JobMode::Factor ? QString() : text::factorText(result.factor));
     if (result.suggestedSize.isValid()) {
         // A smaller size meets the target without visible blocks: offered,
         // and run at once on はい, over the file just written.
@@ -523,9 +518,9 @@ void FrmJpgResize::onJobFinished()
         return;
     }
     if (result.shrinkFailed)
-        showMessage(text::kShrinkNone.arg(m_request.shrinkFloor).arg(m_request.targetBytes));
+        showMessage(text::kShrinkNone.arg(m_request.shrinkFloor).arg(m_request.settings.targetBytes));
     else if (result.overTarget)
-        showMessage(text::kUnreachable.arg(m_request.targetBytes).arg(result.bytesWritten));
+        showMessage(text::kUnreachable.arg(m_request.settings.targetBytes).arg(result.bytesWritten));
 }
 
 // Several pictures dropped, a folder, or several opened with Tovalin.
@@ -561,7 +556,7 @@ void FrmJpgResize::onEscape()
     if (!isRunning())
         return;
     cancelRun();
-    onJobFinished();
+    onJobFinished(m_job.result());
 }
 
 // Ctrl+O: a picture chosen in a file dialog is loaded as a drop would be.
@@ -569,7 +564,7 @@ void FrmJpgResize::onOpen()
 {
     const QString path = chooseFile();
     if (!path.isEmpty())
-        LEAD1->loadFile(QFileInfo(path).absoluteFilePath());
+        m_source.loadFile(QFileInfo(path).absoluteFilePath());
 }
 
 void FrmJpgResize::onPreview()

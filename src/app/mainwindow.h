@@ -3,12 +3,13 @@
 #include "app/batchdialog.h"
 #include "app/folderpicker.h"
 #include "app/imageviewer.h"
+#include "app/sourcepicture.h"
 #include "app/infolabel.h"
-#include "common/formstate.h"
+#include "app/formstate.h"
+#include "common/backgroundtask.h"
 #include "imaging/image.h"
 #include "resize/resizejob.h"
 
-#include <QFutureWatcher>
 #include <QTimer>
 #include <memory>
 
@@ -40,6 +41,7 @@ public:
 
     const FormState &state() const { return m_state; }
     const ImageHolder &workImage() const { return m_work; }
+    const SourcePicture &source() const { return m_source; }
 
     // Message boxes and the browser, replaceable so tests can answer them.
     std::function<void(const QString &)> showOk;
@@ -79,7 +81,7 @@ private:
     void onPasteFailed(DecodeError error, QSize size);
     void onLoadingChanged(bool loading);
     void onPaste();
-    void pasteSequence(ImageViewer::PasteMode mode);
+    void pasteSequence(SourcePicture::PasteMode mode);
     void onOpen();
     void onBatch(const QStringList &paths);
     void onEscape();
@@ -88,7 +90,7 @@ private:
     void onFolderChanged(const QString &path);
     void onResize();
     void onJobProgress();
-    void onJobFinished();
+    void onJobFinished(const ResizeResult &result);
     void onPreview();
 
     void endRun();
@@ -100,12 +102,13 @@ private:
     QMap<QString, QString> m_lastFolderOnVolume;
     QString m_lastStorableFolder; // the last destination the settings line can hold
     bool m_shutDown = false;
-    QFutureWatcher<ResizeResult> m_job;
     std::shared_ptr<JobControl> m_control;
     ResizeRequest m_request; // the run under way
     bool m_rerunShrunk = false; // the run replaces the file just written, at the size offered
     QString m_resultBeforeRun;
     QTimer m_progress;
+    SourcePicture m_source;
+    BackgroundTask<ResizeResult> m_job{this, [this](const ResizeResult &r) { onJobFinished(r); }};
     int m_busy = 0; // busy pointers shown and not yet restored
     QHash<QWidget *, QRect> m_design; // each control's place at the designed size
 

@@ -5,6 +5,7 @@
 #include "common/memorypolicy.h"
 #include "common/nativepath.h"
 #include "common/samefile.h"
+#include "imaging/jpeg/jpeg.h"
 
 #include <QElapsedTimer>
 #include <QSet>
@@ -152,17 +153,17 @@ BatchOutcome runBatchFile(const PlannedFile &file, const BatchOptions &options, 
         if (decoded.error != DecodeError::None)
             return notDecoded(decoded.error, decoded.size);
         const QSize size = targetSize(options.size, decoded.image.size());
-        if (size.width() > kMaxSide || size.height() > kMaxSide || !pixelsWithinBudget(size.width(), size.height())) {
+        if (size.width() > kMaxJpegSide || size.height() > kMaxJpegSide || !pixelsWithinBudget(size.width(), size.height())) {
             BatchOutcome o = failed(BatchProblem::Job);
             o.job.failure = JobFailure::OutOfMemory;
             return o;
         }
         request.source = std::move(decoded.image);
-        request.width = size.width();
-        request.height = size.height();
-        request.mode = options.mode;
-        request.factor = options.factor;
-        request.targetBytes = options.targetBytes;
+        request.settings.width = size.width();
+        request.settings.height = size.height();
+        request.settings.mode = options.mode;
+        request.settings.factor = options.factor;
+        request.settings.targetBytes = options.targetBytes;
         request.outputPath = toStdout ? QString() : file.output;
         request.shrink = options.mode == JobMode::TargetSize ? options.shrink : ShrinkMode::Off;
         request.shrinkFloor = options.shrinkFloor;

@@ -5,6 +5,7 @@
 #include "cli/jsonline.h"
 #include "common/nativepath.h"
 #include "imaging/decode/decode.h"
+#include "imaging/jpeg/jpeg.h"
 #include "resize/jobfields.h"
 #include "resize/sizesearch.h"
 #include "texts/texts.h"
@@ -56,7 +57,7 @@ std::optional<QSize> sizeText(const QString &text)
     if (!m.hasMatch())
         return std::nullopt;
     const int w = m.captured(1).toInt(), h = m.captured(2).toInt();
-    if (w < 1 || h < 1 || w > kMaxSide || h > kMaxSide)
+    if (w < 1 || h < 1 || w > kMaxJpegSide || h > kMaxJpegSide)
         return std::nullopt;
     return QSize(w, h);
 }
@@ -143,7 +144,7 @@ Parsed parse(QStringList args, bool ja)
         b.size.kind = SizeRule::Scale;
         b.size.percent = *v;
     } else if (p.isSet(longEdge)) {
-        const std::optional<int> v = wholeNumber(p.value(longEdge), 1, kMaxSide);
+        const std::optional<int> v = wholeNumber(p.value(longEdge), 1, kMaxJpegSide);
         if (!v)
             return bad(longEdge);
         b.size.kind = SizeRule::LongEdge;
@@ -160,11 +161,11 @@ Parsed parse(QStringList args, bool ja)
         b.factor = *q;
     }
     if (p.isSet(kb)) {
-        const std::optional<std::int32_t> t = targetBytesFromText(p.value(kb));
-        if (!t)
+        const TargetReading t = targetFromText(p.value(kb));
+        if (t.problem != FieldProblem::None)
             return bad(kb);
         b.mode = JobMode::TargetSize;
-        b.targetBytes = *t;
+        b.targetBytes = t.bytes;
     }
     if (p.isSet(shrink)) {
         const std::optional<int> q = factorFromText(p.value(shrink));

@@ -70,4 +70,10 @@ int freeCores()
     return std::max(0, cores() - g_busy.load());
 }
 
+bool helperToBeHad()
+{
+    Helper probe([] {}, Helper::Optional);
+    return probe.beside();
+}
+
 } // namespace tovalin

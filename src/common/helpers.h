@@ -47,4 +47,9 @@ public:
 // How many helpers a caller could start now (0 when every core is busy).
 int freeCores();
 
+// Whether a helper could start now: a core is free and a thread could be
+// made (one is, and ends at once). For libraries that make threads of their
+// own and cannot do without them once asked.
+bool helperToBeHad();
+
 } // namespace tovalin

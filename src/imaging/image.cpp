@@ -23,4 +23,16 @@ ResizeOutcome ImageHolder::resize(int width, int height)
     return ResizeOutcome::Done;
 }
 
+QImage fittedInside(const QImage &rgb888, QSize box)
+{
+    if (rgb888.width() <= box.width() && rgb888.height() <= box.height())
+        return rgb888;
+    ImageHolder fitted;
+    fitted.setImage(rgb888);
+    const QSize size = rgb888.size().scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+    if (fitted.resize(size.width(), size.height()) != ResizeOutcome::Done)
+        return {};
+    return fitted.image();
+}
+
 } // namespace tovalin

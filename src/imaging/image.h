@@ -27,4 +27,10 @@ private:
     QImage m_image; // Format_RGB888; shared until one side writes
 };
 
+// An RGB888 picture made to fit inside `box`, its aspect ratio kept, by the
+// same bicubic resampling (the picture itself when it already fits); null
+// when memory runs out. For the screen: Qt's smooth scaling of a large
+// picture waits on its own thread pool, forever where no thread can be had.
+QImage fittedInside(const QImage &rgb888, QSize box);
+
 } // namespace tovalin

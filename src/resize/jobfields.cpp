@@ -3,7 +3,6 @@
 #include "common/memorypolicy.h"
 #include "common/numbers.h"
 #include "imaging/jpeg/jpeg.h"
-#include "resize/sizesearch.h"
 
 #include <cmath>
 #include <limits>
@@ -24,7 +23,7 @@ bool hasFullWidthDigits(const QString &text)
 std::optional<int> readSide(const QString &text)
 {
     const std::optional<double> v = readNumber(text);
-    if (!v || !(*v >= 1 && *v <= kMaxSide) || *v != std::floor(*v))
+    if (!v || !(*v >= 1 && *v <= kMaxJpegSide) || *v != std::floor(*v))
         return std::nullopt;
     return static_cast<int>(*v);
 }
@@ -65,24 +64,34 @@ JobFields readJobFields(const FieldTexts &texts)
         return failed(FieldProblem::BadHeight, texts.height);
     if (!pixelsWithinBudget(*w, *h))
         return failed(FieldProblem::TooLarge, {});
-    f.width = *w;
-    f.height = *h;
-    f.mode = texts.mode;
-    if (f.mode == JobMode::Factor) {
+    f.settings.width = *w;
+    f.settings.height = *h;
+    f.settings.mode = texts.mode;
+    if (texts.mode == JobMode::Factor) {
         const std::optional<int> q = factorFromText(texts.factor);
         if (!q)
             return failed(FieldProblem::BadFactor, texts.factor);
-        f.factor = *q;
+        f.settings.factor = *q;
         return f;
     }
-    const std::optional<double> kb = readNumber(texts.targetKb);
-    if (kb && roundHalfEven(*kb * 1024.0) > std::numeric_limits<std::int32_t>::max())
-        return failed(FieldProblem::TargetTooLarge, {});
-    const std::optional<std::int32_t> t = targetBytesFromText(texts.targetKb);
-    if (!t)
-        return failed(FieldProblem::BadTarget, texts.targetKb);
-    f.targetBytes = *t;
+    const TargetReading target = targetFromText(texts.targetKb);
+    if (target.problem != FieldProblem::None)
+        return failed(target.problem, target.problem == FieldProblem::BadTarget ? texts.targetKb : QString());
+    f.settings.targetBytes = target.bytes;
     return f;
+}
+
+TargetReading targetFromText(const QString &text)
+{
+    const std::optional<double> kb = readNumber(text);
+    if (!kb)
+        return {0, FieldProblem::BadTarget};
+    const double bytes = roundHalfEven(*kb * 1024.0);
+    if (bytes > std::numeric_limits<std::int32_t>::max())
+        return {0, FieldProblem::TargetTooLarge};
+    if (!(bytes >= 1.0))
+        return {0, FieldProblem::BadTarget};
+    return {static_cast<std::int32_t>(bytes), FieldProblem::None};
 }
 
 } // namespace tovalin

@@ -28,14 +28,21 @@ enum class FieldProblem {
     FullWidthDigits, // typed with full-width digits (８００)
 };
 
-struct JobFields {
-    FieldProblem problem = FieldProblem::None;
-    FieldProblem where = FieldProblem::None; // for FullWidthDigits: the field
+// What a run is asked to make: the output size, and the factor or the
+// target. Read from the window's fields, or set by a batch or the command
+// line without any field texts.
+struct JobSettings {
     int width = 0;
     int height = 0;
     JobMode mode = JobMode::TargetSize;
-    int factor = 0;              // factor mode: halves rounded to even
+    int factor = 0;               // factor mode: 2..255
     std::int32_t targetBytes = 0; // size mode: kilobytes x 1024, halves to even
+};
+
+struct JobFields {
+    FieldProblem problem = FieldProblem::None;
+    FieldProblem where = FieldProblem::None; // for FullWidthDigits: the field
+    JobSettings settings;
 };
 
 // Reads every numeric field of a run, in the order the user sees them;
@@ -46,7 +53,13 @@ JobFields readJobFields(const FieldTexts &texts);
 // 2..255; empty otherwise.
 std::optional<int> factorFromText(const QString &text);
 
-// The largest side a JPEG can have.
-constexpr int kMaxSide = 65500;
+// A kilobyte text read as the target field is: the number times 1024,
+// halves to even ("40" -> 40960, "0.5" -> 512), or why it is refused
+// (BadTarget: not a number, or under 1 byte; TargetTooLarge: over 2 GB).
+struct TargetReading {
+    std::int32_t bytes = 0;
+    FieldProblem problem = FieldProblem::None;
+};
+TargetReading targetFromText(const QString &text);
 
 } // namespace tovalin

@@ -295,7 +295,7 @@ ResizeResult searchAndSave(const ResizeRequest &request, const QImage &picture, 
     r.width = picture.width();
     r.height = picture.height();
     // The metadata's bytes count toward the target.
-    const std::int64_t target = std::max<std::int64_t>(1, std::int64_t(request.targetBytes) - request.metadata.size());
+    const std::int64_t target = std::max<std::int64_t>(1, std::int64_t(request.settings.targetBytes) - request.metadata.size());
     auto search = std::make_unique<FactorSearch>(picture);
     r.failure = search->run(target, control);
     if (r.failure != JobFailure::None)
@@ -365,7 +365,7 @@ ResizeResult searchAndSave(const ResizeRequest &request, const QImage &picture, 
         r = saved(r, request.outputPath, final);
         r.workFilesSaved = r.failure == JobFailure::None && writeWorkFiles();
     }
-    r.overTarget = r.failure == JobFailure::None && r.bytesWritten > request.targetBytes;
+    r.overTarget = r.failure == JobFailure::None && r.bytesWritten > request.settings.targetBytes;
     // Offered after the file is saved as asked: the size that would meet
     // the target at or under the floor.
     if (request.shrink == ShrinkMode::Suggest && r.failure == JobFailure::None && needsShrink()) {
@@ -385,14 +385,14 @@ ResizeResult searchAndSave(const ResizeRequest &request, const QImage &picture, 
 ResizeResult runResizeJob(const ResizeRequest &request, JobControl *control)
 {
     ResizeResult r;
-    QImage picture = resized(request.source, request.width, request.height);
+    QImage picture = resized(request.source, request.settings.width, request.settings.height);
     if (picture.isNull()) {
         r.failure = JobFailure::OutOfMemory;
         return r;
     }
-    if (request.mode == JobMode::TargetSize)
+    if (request.settings.mode == JobMode::TargetSize)
         return searchAndSave(request, picture, control);
-    const EncodeResult jpeg = encodeJpeg(picture, request.factor);
+    const EncodeResult jpeg = encodeJpeg(picture, request.settings.factor);
     if (jpeg.error != EncodeError::None) {
         r.failure = JobFailure::EncodeFailed;
         return r;
@@ -401,7 +401,7 @@ ResizeResult runResizeJob(const ResizeRequest &request, JobControl *control)
         r.failure = JobFailure::Cancelled;
         return r;
     }
-    r.factor = request.factor;
+    r.factor = request.settings.factor;
     r.width = picture.width();
     r.height = picture.height();
     return saved(r, request.outputPath, withMetadata(jpeg.bytes, request.metadata));

@@ -20,11 +20,7 @@ enum class ShrinkMode { Off, Suggest, Apply };
 // One run of the Resize button, as a value: everything it needs goes in.
 struct ResizeRequest {
     QImage source; // RGB888, the viewer's picture; never changed
-    int width = 0;
-    int height = 0;
-    JobMode mode = JobMode::TargetSize;
-    int factor = 0;               // factor mode
-    std::int32_t targetBytes = 0; // size mode
+    JobSettings settings;
     QString outputPath; // empty: the file's bytes come back in the result
     QString workFolder; // size mode: where work_min.jpg and work_max.jpg go; none when empty
     ShrinkMode shrink = ShrinkMode::Off;

@@ -7,17 +7,6 @@
 
 namespace tovalin {
 
-std::optional<std::int32_t> targetBytesFromText(const QString &text)
-{
-    const std::optional<double> kb = readNumber(text);
-    if (!kb)
-        return std::nullopt;
-    const double bytes = roundHalfEven(*kb * 1024.0);
-    if (!(bytes >= 1.0) || bytes > std::numeric_limits<std::int32_t>::max())
-        return std::nullopt;
-    return static_cast<std::int32_t>(bytes);
-}
-
 int midFactor(int lo, int hi)
 {
     return static_cast<int>(roundHalfEven((lo + hi) / 2.0));

@@ -7,11 +7,6 @@
 
 namespace tovalin {
 
-// The target in bytes for a kilobyte text: the number times 1024, halves to
-// even ("40" -> 40960, "0.5" -> 512). Empty when the text is not a number or
-// the target is not between 1 byte and the 32-bit limit.
-std::optional<std::int32_t> targetBytesFromText(const QString &text);
-
 // The factor tried between two bounds: their mean, halves to even
 // (2 and 255 give 128, 65 and 128 give 96, 2 and 65 give 34).
 int midFactor(int lo, int hi);

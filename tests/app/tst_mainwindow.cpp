@@ -106,7 +106,7 @@ class TestMainWindow : public QObject {
     // Pictures load and runs go on off the window's thread: wait for both.
     void waitIdle()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(!child<ImageViewer>("LEAD1")->isLoading() && !m_window->isRunning(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->source().isLoading() && !m_window->isRunning(), 20000);
     }
 
     void drop(const QString &path)

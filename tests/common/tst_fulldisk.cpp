@@ -67,9 +67,9 @@ private slots:
     {
         ResizeRequest r;
         r.source = testPhoto(400, 250);
-        r.width = 400;
-        r.height = 250;
-        r.targetBytes = 20000;
+        r.settings.width = 400;
+        r.settings.height = 250;
+        r.settings.targetBytes = 20000;
         r.outputPath = m_full + "/cat.jpg";
         r.workFolder = m_full;
         const ResizeResult result = runResizeJob(r);
@@ -85,9 +85,9 @@ private slots:
     {
         ResizeRequest r;
         r.source = testPhoto(400, 250);
-        r.width = 400;
-        r.height = 250;
-        r.targetBytes = 20000;
+        r.settings.width = 400;
+        r.settings.height = 250;
+        r.settings.targetBytes = 20000;
         r.outputPath = m_dir.filePath("roomy.jpg");
         r.workFolder = m_dir.path();
         const ResizeResult roomy = runResizeJob(r);

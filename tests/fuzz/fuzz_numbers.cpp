@@ -22,9 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const tovalin::JobFields f = tovalin::readJobFields({field(0), field(1), mode, field(2), field(3)});
     if (f.problem != tovalin::FieldProblem::None)
         return 0;
-    if (f.width < 1 || f.width > tovalin::kMaxSide || f.height < 1 || f.height > tovalin::kMaxSide)
+    if (f.settings.width < 1 || f.settings.width > tovalin::kMaxJpegSide || f.settings.height < 1 || f.settings.height > tovalin::kMaxJpegSide)
         std::abort();
-    if (mode == tovalin::JobMode::Factor ? (f.factor < 2 || f.factor > 255) : f.targetBytes < 1)
+    if (mode == tovalin::JobMode::Factor ? (f.settings.factor < 2 || f.settings.factor > 255) : f.settings.targetBytes < 1)
         std::abort();
     return 0;
 }

@@ -38,8 +38,8 @@ class TestResizeJob : public QObject {
     {
         ResizeRequest r;
         r.source = m_source;
-        r.width = width;
-        r.height = height;
+        r.settings.width = width;
+        r.settings.height = height;
         r.outputPath = m_out + "/cat.jpg";
         r.workFolder = m_work;
         return r;
@@ -47,8 +47,8 @@ class TestResizeJob : public QObject {
     ResizeRequest sizeRequest(int width, int height, std::int32_t target) const
     {
         ResizeRequest r = request(width, height);
-        r.mode = JobMode::TargetSize;
-        r.targetBytes = target;
+        r.settings.mode = JobMode::TargetSize;
+        r.settings.targetBytes = target;
         return r;
     }
 
@@ -105,9 +105,9 @@ private slots:
         const JobFields f = readJobFields({width, height, factorMode ? JobMode::Factor : JobMode::TargetSize, value, value});
         QCOMPARE(f.problem, problem);
         if (problem == FieldProblem::None) {
-            QCOMPARE(f.width, width.toInt());
-            QCOMPARE(f.height, height.toInt());
-            QCOMPARE(factorMode ? f.factor : f.targetBytes, number);
+            QCOMPARE(f.settings.width, width.toInt());
+            QCOMPARE(f.settings.height, height.toInt());
+            QCOMPARE(factorMode ? f.settings.factor : f.settings.targetBytes, number);
         }
     }
 
@@ -115,8 +115,8 @@ private slots:
     void factorMode()
     {
         ResizeRequest r = request(800, 500);
-        r.mode = JobMode::Factor;
-        r.factor = 30;
+        r.settings.mode = JobMode::Factor;
+        r.settings.factor = 30;
         const ResizeResult result = runResizeJob(r);
         QCOMPARE(result.failure, JobFailure::None);
         QCOMPARE(result.factor, 30);
@@ -184,8 +184,8 @@ private slots:
     {
         const QImage before = m_source.copy();
         ResizeRequest r = request(1200, 750);
-        r.mode = JobMode::Factor;
-        r.factor = 60;
+        r.settings.mode = JobMode::Factor;
+        r.settings.factor = 60;
         QCOMPARE(runResizeJob(r).failure, JobFailure::None);
         QCOMPARE(fileContents(r.outputPath), encodeJpeg(m_source, 60).bytes);
         QCOMPARE(resized(m_source, 1200, 750), m_source);

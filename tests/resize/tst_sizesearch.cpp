@@ -1,3 +1,4 @@
+#include "resize/jobfields.h"
 #include "resize/sizesearch.h"
 
 #include <QLocale>
@@ -37,7 +38,7 @@ private slots:
     void targetBytes_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("bytes"); // -1: refused
+        QTest::addColumn<int>("bytes"); // -1: refused as not a target, -2: as too large
         QTest::newRow("default 40") << "40" << 40960;
         QTest::newRow("half a kilobyte") << "0.5" << 512;
         QTest::newRow("halves to even, down") << "0.00048828125" << 0; // 0.5 byte -> 0 -> refused below
@@ -47,18 +48,17 @@ private slots:
         QTest::newRow("not a number") << "abc" << -1;
         QTest::newRow("empty") << "" << -1;
         QTest::newRow("largest") << "2097151.999" << 2147483647;
-        QTest::newRow("beyond 32 bits") << "2097152" << -1;
+        QTest::newRow("beyond 32 bits") << "2097152" << -2;
     }
     void targetBytes()
     {
         QFETCH(QString, text);
         QFETCH(int, bytes);
         QLocale::setDefault(QLocale::c());
-        const std::optional<std::int32_t> t = targetBytesFromText(text);
-        if (bytes <= 0)
-            QVERIFY(!t);
-        else
-            QCOMPARE(*t, bytes);
+        const TargetReading t = targetFromText(text);
+        const FieldProblem problem = bytes == -2 ? FieldProblem::TargetTooLarge : bytes <= 0 ? FieldProblem::BadTarget : FieldProblem::None;
+        QCOMPARE(t.problem, problem);
+        QCOMPARE(t.bytes, std::max(bytes, 0));
     }
 
     void search_data()

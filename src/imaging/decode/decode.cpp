@@ -72,39 +72,6 @@ QImage applyOrientation(const QImage &image, int orientation)
     }
 }
 
-// Converts the picture's colours to sRGB in place, in bands small enough
-// that Qt converts each on the calling thread: for a larger picture Qt
-// hands segments to its own thread pool and waits for them, forever where
-// no thread can be made. A helper takes half of the bands.
-void convertBandsToSrgb(QImage &image)
-{
-    const QColorSpace from = image.colorSpace();
-    const QColorSpace to(QColorSpace::SRgb);
-    uchar *bits = image.bits();
-    const qsizetype stride = image.bytesPerLine();
-    const int width = image.width(), height = image.height();
-    const QImage::Format format = image.format();
-    constexpr int kInlinePixels = (1 << 17) - 1; // Qt splits from 2 x 65536 pixels on
-    const int rows = std::max(1, kInlinePixels / std::max(1, width));
-    const auto convertRows = [&](int first, int end) {
-        for (int y = first; y < end; y += rows) {
-            const int n = std::min(rows, end - y);
-            QImage band(bits + y * stride, width, n, stride, format);
-            band.setColorSpace(from);
-            // Qt may convert into a new picture (RGB888 goes through 32 bits):
-            // the band's rows are copied back.
-            const QImage converted = band.convertedToColorSpace(to).convertToFormat(format);
-            for (int r = 0; r < n; ++r)
-                std::memcpy(bits + (y + r) * stride, converted.constScanLine(r), std::size_t(std::min(converted.bytesPerLine(), stride)));
-        }
-    };
-    const int half = height / rows / 2 * rows;
-    Helper other([&] { convertRows(half, height); });
-    convertRows(0, half);
-    other.wait();
-    image.setColorSpace(to);
-}
-
 void convertToSrgb(QImage &rgb888, const QColorSpace &from)
 {
     if (from.isValid() && from != QColorSpace(QColorSpace::SRgb)) {
@@ -367,12 +334,12 @@ QImage normalizeForOutput(QImage image)
         return image;
     if (image.colorSpace().isValid() && image.colorSpace() != QColorSpace(QColorSpace::SRgb)) {
         if (image.format() == QImage::Format_Indexed8 || image.depth() < 8)
-            image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+            image = convertedInBands(image, image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
         convertBandsToSrgb(image);
     }
     if (image.hasAlphaChannel()) {
         // The output has no alpha: blend each pixel over white.
-        image = image.convertToFormat(QImage::Format_ARGB32);
+        image = convertedInBands(image, QImage::Format_ARGB32);
         if (image.isNull())
             return image;
         for (int y = 0; y < image.height(); ++y) {
@@ -384,8 +351,7 @@ QImage normalizeForOutput(QImage image)
             }
         }
     }
-    if (image.format() != QImage::Format_RGB888)
-        image.convertTo(QImage::Format_RGB888);
+    image = convertedInBands(image, QImage::Format_RGB888);
     image.setColorSpace(QColorSpace());
     return image;
 }

@@ -1,3 +1,4 @@
+#include "common/helpers.h"
 #include "common/memorypolicy.h"
 #include "imaging/decode/decode_internal.h"
 #include "imaging/decode/heif_boxes.h"
@@ -44,7 +45,8 @@ struct HeifApi {
     F(heif_image_handle_get_nclx_color_profile) F(heif_nclx_color_profile_free)                               \
     F(heif_register_decoder_plugin) F(heif_image_create) F(heif_image_add_plane) F(heif_image_get_plane)      \
     F(heif_nclx_color_profile_alloc) F(heif_image_set_nclx_color_profile)                                      \
-    F(heif_context_set_maximum_image_size_limit) F(heif_image_handle_get_number_of_metadata_blocks)             \
+    F(heif_context_set_maximum_image_size_limit) F(heif_context_set_max_decoding_threads)                      \
+    F(heif_image_handle_get_number_of_metadata_blocks)                                                        \
     F(heif_image_handle_get_list_of_metadata_block_IDs) F(heif_image_handle_get_metadata_size)               \
     F(heif_image_handle_get_metadata)
     TOVALIN_HEIF_FUNCTIONS(TOVALIN_API_MEMBER)
@@ -110,12 +112,10 @@ int priority(heif_compression_format format) { return format == heif_compression
 heif_error open(void **decoder)
 {
     de265_decoder_context *ctx = de265->de265_new_decoder();
-    // Where its threads cannot be made, libde265 would wait for them
-    // forever: a fresh decoder then decodes on the caller's thread.
-    if (de265->de265_start_worker_threads(ctx, 2) != DE265_OK) {
-        de265->de265_free_decoder(ctx);
-        ctx = de265->de265_new_decoder();
-    }
+    // libde265 reports no failure when its threads cannot be made, then
+    // waits for them forever: without them it decodes on the caller's thread.
+    if (helperToBeHad())
+        de265->de265_start_worker_threads(ctx, 2);
     *decoder = ctx;
     return kOk;
 }
@@ -338,6 +338,11 @@ DecodeResult decodeHeif(const std::uint8_t *data, std::size_t size)
     const Owned<heif_context> ctx(heif.heif_context_alloc(), heif.heif_context_free);
     // libheif's own check of the declared sizes, at our budget's side.
     heif.heif_context_set_maximum_image_size_limit(ctx.get(), int(std::min<std::int64_t>(maxPixels(kHeifBytesPerPixel), INT32_MAX)));
+    // libheif decodes a grid's tiles on threads of its own, and aborts where
+    // none can be made. Where no helper can be had (no thread, or every core
+    // busy with a batch's jobs) the tiles are decoded on this thread.
+    if (!helperToBeHad())
+        heif.heif_context_set_max_decoding_threads(ctx.get(), 0);
     heif_error e = heif.heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr);
     if (e.code != heif_error_Ok)
         return {{}, errorOf(e), real.output};

@@ -40,6 +40,10 @@ inline int overWhite(int c, int a) { return (c * a + 255 * (255 - a) + 127) / 25
 // Qt converts on the calling thread.
 void convertBandsToSrgb(QImage &image);
 
+// The picture in another format, converted in bands Qt converts on the
+// calling thread; null when memory runs out.
+QImage convertedInBands(const QImage &image, QImage::Format format);
+
 // Converts an RGB888 picture to sRGB from the given colour space (no-op for
 // an invalid one or sRGB itself).
 void convertToSrgb(QImage &rgb888, const QColorSpace &from);

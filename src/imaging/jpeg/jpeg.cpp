@@ -36,6 +36,8 @@ std::array<int, 256> buildScaleTable()
 
 } // namespace
 
+static_assert(kMaxJpegSide == JPEG_MAX_DIMENSION);
+
 int quantScaleForFactor(int factor)
 {
     static const std::array<int, 256> table = buildScaleTable();
@@ -46,7 +48,7 @@ EncodeResult encodeJpeg(const QImage &rgb888, int factor)
 {
     if (rgb888.isNull() || rgb888.format() != QImage::Format_RGB888)
         return {{}, EncodeError::NoImage};
-    if (rgb888.width() > JPEG_MAX_DIMENSION || rgb888.height() > JPEG_MAX_DIMENSION)
+    if (rgb888.width() > kMaxJpegSide || rgb888.height() > kMaxJpegSide)
         return {{}, EncodeError::TooLargeForJpeg};
 
     // Room for the image uncompressed (capped): libjpeg then almost never has

@@ -5,6 +5,9 @@
 
 namespace tovalin {
 
+// The largest side a baseline JPEG can have (libjpeg's JPEG_MAX_DIMENSION).
+constexpr int kMaxJpegSide = 65500;
+
 constexpr int kBestFactor = 2;
 constexpr int kStrongestFactor = 255;
 

@@ -113,8 +113,8 @@ void appendMarker(QByteArray &out, std::uint8_t marker, const QByteArray &body)
 
 JpegTrials::JpegTrials(const QImage &rgb888)
 {
-    if (rgb888.isNull() || rgb888.format() != QImage::Format_RGB888 || rgb888.width() > JPEG_MAX_DIMENSION
-        || rgb888.height() > JPEG_MAX_DIMENSION)
+    if (rgb888.isNull() || rgb888.format() != QImage::Format_RGB888 || rgb888.width() > kMaxJpegSide
+        || rgb888.height() > kMaxJpegSide)
         return;
     m_width = rgb888.width();
     m_height = rgb888.height();
