@@ -1,7 +1,6 @@
 #include "imaging/decode/decode.h"
 
 #include "common/fastmemory.h"
-#include "common/helpers.h"
 #include "common/nativepath.h"
 #include "common/memorypolicy.h"
 #include "imaging/decode/decode_internal.h"
@@ -164,28 +163,6 @@ bool gifIsComplete(const QByteArray &bytes)
     return false;
 }
 
-QImage::Format pngPictureFormat(const QByteArray &bytes, QSize &size)
-{
-    const auto *p = reinterpret_cast<const std::uint8_t *>(bytes.constData());
-    if (bytes.size() < 33 || std::memcmp(p + 12, "IHDR", 4) != 0 || p[24] != 8 || p[28] != 0)
-        return QImage::Format_Invalid;
-    size = QSize(int(readU32(p + 16, false) & 0x7FFFFFFF), int(readU32(p + 20, false) & 0x7FFFFFFF));
-    if (p[25] == 6)
-        return QImage::Format_ARGB32;
-    if (p[25] != 2)
-        return QImage::Format_Invalid;
-    // Walk the chunks up to the pixels: with a transparent colour, no guess.
-    for (qsizetype at = 33; at + 8 <= bytes.size();) {
-        const std::uint32_t length = readU32(p + at, false);
-        if (std::memcmp(p + at + 4, "IDAT", 4) == 0)
-            return QImage::Format_RGB32;
-        if (std::memcmp(p + at + 4, "tRNS", 4) == 0 || length > std::uint32_t(bytes.size()))
-            return QImage::Format_Invalid;
-        at += qsizetype(length) + 12;
-    }
-    return QImage::Format_Invalid;
-}
-
 } // namespace detail
 
 namespace {
@@ -199,8 +176,6 @@ const std::uint8_t *bytesOf(const QByteArray &a) { return reinterpret_cast<const
 // small PNG).
 QByteArray knownFormat(const QByteArray &bytes)
 {
-    if (bytes.startsWith("\x89PNG\r\n\x1a\n"))
-        return "png";
     if (bytes.startsWith("GIF87a") || bytes.startsWith("GIF89a"))
         return "gif";
     if (bytes.startsWith("BM"))
@@ -252,26 +227,8 @@ DecodeError checkClaimedSize(QSize size)
 // Any other format, through Qt's readers.
 DecodeResult decodeWithQt(const QByteArray &bytes)
 {
-    // A PNG's picture is made, and its memory mapped in, on the second core
-    // while the reader is set up (the first time, Qt looks through its
-    // plugins for about a millisecond). Qt's reader fills a picture of the
-    // right size and format as it is. The helper is waited for when it
-    // goes, before `image` does; with no core to spare the reader makes the
-    // picture itself.
     const QByteArray known = knownFormat(bytes);
     QImage image;
-    QSize headerSize;
-    const QImage::Format predicted = known == "png" ? pngPictureFormat(bytes, headerSize) : QImage::Format_Invalid;
-    std::unique_ptr<Helper> ahead;
-    if (predicted != QImage::Format_Invalid && pixelsWithinBudget(headerSize.width(), headerSize.height(), kQtBytesPerPixel))
-        ahead = std::make_unique<Helper>(
-            [&image, headerSize, predicted] {
-                image = QImage(headerSize, predicted);
-                if (!image.isNull())
-                    populateForWriting(image.bits(), std::size_t(image.sizeInBytes()));
-            },
-            Helper::Optional);
-
     DecodeResult result;
     {
         // The reader goes before the picture is prepared: some (GIF) keep a
@@ -288,7 +245,7 @@ DecodeResult decodeWithQt(const QByteArray &bytes)
         const QByteArray format = reader.format();
         // Only the formats Tovalin names; each of their readers is checked
         // for pictures cut short or left partly unwritten.
-        static const QByteArrayList accepted = {"png", "gif", "bmp", "webp", "tiff"};
+        static const QByteArrayList accepted = {"gif", "bmp", "webp", "tiff"};
         if (!accepted.contains(format))
             return {{}, DecodeError::UnknownFormat, {}};
         result.size = format == "bmp" ? bmpClaimedSize(bytes) : reader.size();
@@ -298,10 +255,7 @@ DecodeResult decodeWithQt(const QByteArray &bytes)
             result.error = DecodeError::Truncated;
         if (result.error != DecodeError::None)
             return result;
-        if (ahead)
-            ahead->wait();
-        if (image.isNull())
-            image = filledForReader(reader, result.size);
+        image = filledForReader(reader, result.size);
         if (!reader.read(&image)) {
             result.error = reader.error() == QImageReader::InvalidDataError && reader.errorString().contains("memory")
                                ? DecodeError::OutOfMemory
@@ -366,6 +320,15 @@ DecodeResult decodeImageData(const QByteArray &bytes)
         return decodeJpeg(p, size);
     if (looksLikeHeif(p, size))
         return decodeHeif(p, size);
+    if (looksLikePng(p, size)) {
+        DecodeResult png = decodePng(p, size);
+        if (png.error == DecodeError::None) {
+            png.image = normalizeForOutput(std::move(png.image));
+            if (png.image.isNull())
+                png.error = DecodeError::OutOfMemory;
+        }
+        return png;
+    }
     return decodeWithQt(bytes);
 }
 
@@ -419,7 +382,8 @@ bool looksLikePicture(const QByteArray &head)
 {
     const auto *p = bytesOf(head);
     const std::size_t size = std::size_t(head.size());
-    return (size >= 2 && p[0] == 0xFF && p[1] == 0xD8) || looksLikeHeif(p, size) || !knownFormat(head).isEmpty()
+    return (size >= 2 && p[0] == 0xFF && p[1] == 0xD8) || looksLikeHeif(p, size) || looksLikePng(p, size)
+           || !knownFormat(head).isEmpty()
            || (head.startsWith("RIFF") && head.mid(8, 4) == "WEBP") || head.startsWith(QByteArray("II*\0", 4))
            || head.startsWith(QByteArray("MM\0*", 4));
 }
@@ -453,6 +417,8 @@ QSize claimedPictureSize(const QByteArray &bytes)
         return jpegClaimedSize(p, size);
     if (looksLikeHeif(p, size))
         return readHeifSizes(p, size).output;
+    if (looksLikePng(p, size))
+        return pngClaimedSize(p, size);
     const QByteArray known = knownFormat(bytes);
     if (known == "bmp")
         return bmpClaimedSize(bytes);

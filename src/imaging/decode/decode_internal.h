@@ -14,6 +14,12 @@ DecodeResult decodeJpeg(const std::uint8_t *data, std::size_t size, int parts = 
 QSize jpegClaimedSize(const std::uint8_t *data, std::size_t size);
 bool looksLikeHeif(const std::uint8_t *data, std::size_t size);
 DecodeResult decodeHeif(const std::uint8_t *data, std::size_t size);
+// A PNG as Qt's reader gives it (format, colour table, colour space), not
+// yet prepared for output.
+DecodeResult decodePng(const std::uint8_t *data, std::size_t size);
+bool looksLikePng(const std::uint8_t *data, std::size_t size);
+// The size a PNG's header claims; invalid when it cannot be read.
+QSize pngClaimedSize(const std::uint8_t *data, std::size_t size);
 // The primary picture's EXIF from its Exif item (TIFF structure), through
 // libheif; empty when there is none.
 QByteArray heifExif(const std::uint8_t *data, std::size_t size);
@@ -23,9 +29,6 @@ QByteArray heifExif(const std::uint8_t *data, std::size_t size);
 bool bmpIsComplete(const QByteArray &bytes);
 bool gifIsComplete(const QByteArray &bytes);
 
-// The format Qt's PNG reader gives an 8-bit RGB or RGBA PNG, and its size,
-// from the header; Format_Invalid for other PNGs.
-QImage::Format pngPictureFormat(const QByteArray &bytes, QSize &size);
 
 // EXIF orientation (1..8) from the TIFF structure of an Exif block; 1 when
 // absent or unreadable.
