@@ -1,3 +1,4 @@
+#include "common/fastmemory.h"
 #include "common/memorypolicy.h"
 #include "imaging/decode/decode_internal.h"
 
@@ -68,7 +69,7 @@ struct Plan {
     QList<QRgb> colours;      // Indexed8
 };
 
-Plan planFor(spng_ctx *ctx, const spng_ihdr &h)
+Plan planFor(spng_ctx *ctx, const spng_ihdr &h, const QColorSpace &space)
 {
     Plan p;
     spng_trns trns{};
@@ -113,9 +114,15 @@ Plan planFor(spng_ctx *ctx, const spng_ihdr &h)
         const bool opaque = h.color_type == SPNG_COLOR_TYPE_TRUECOLOR && !hasTrns;
         p.format = opaque ? QImage::Format_RGBX64 : QImage::Format_RGBA64;
         p.spngFormat = SPNG_FMT_RGBA16;
+    } else if (h.color_type == SPNG_COLOR_TYPE_TRUECOLOR && !hasTrns) {
+        // Qt's RGB32 picture would only be narrowed to RGB888 for output,
+        // unless its colours are to be converted: read as RGB888 at once.
+        const bool converted = space.isValid() && space != QColorSpace(QColorSpace::SRgb);
+        p.format = converted ? QImage::Format_RGB32 : QImage::Format_RGB888;
+        p.spngFormat = converted ? SPNG_FMT_RGBA8 : SPNG_FMT_RGB8;
+        p.swapRedBlue = converted;
     } else {
-        const bool opaque = h.color_type == SPNG_COLOR_TYPE_TRUECOLOR && !hasTrns;
-        p.format = opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32;
+        p.format = QImage::Format_ARGB32;
         p.spngFormat = SPNG_FMT_RGBA8;
         p.swapRedBlue = true;
     }
@@ -147,7 +154,7 @@ void unpackIndices(std::uint8_t *row, int width, int bits)
 // The chunks after the pixels are read to the end (a file cut there is
 // refused, as Qt's reader refuses it); indices past the palette show its
 // first colour, as in Qt's reader; the colour space is set.
-DecodeResult finished(spng_ctx *ctx, QImage image, const Plan &plan, DecodeResult result)
+DecodeResult finished(spng_ctx *ctx, QImage image, const Plan &plan, const QColorSpace &space, DecodeResult result)
 {
     if (const int e = spng_decode_chunks(ctx))
         return {{}, errorOf(e), result.size};
@@ -160,7 +167,6 @@ DecodeResult finished(spng_ctx *ctx, QImage image, const Plan &plan, DecodeResul
                     row[x] = 0;
         }
     }
-    const QColorSpace space = colourSpaceOf(ctx);
     if (space.isValid())
         image.setColorSpace(space);
     result.image = std::move(image);
@@ -197,13 +203,15 @@ DecodeResult decodePng(const std::uint8_t *data, std::size_t size)
     result.size = QSize(int(std::min<std::uint32_t>(h.width, INT32_MAX)), int(std::min<std::uint32_t>(h.height, INT32_MAX)));
     if (!pixelsWithinBudget(result.size.width(), result.size.height(), kQtBytesPerPixel))
         return {{}, DecodeError::TooLarge, result.size};
-    Plan plan = planFor(ctx.get(), h);
+    const QColorSpace space = colourSpaceOf(ctx.get());
+    const Plan plan = planFor(ctx.get(), h, space);
     if (plan.format == QImage::Format_Invalid)
         return {{}, DecodeError::Damaged, result.size};
 
     QImage image(result.size, plan.format);
     if (image.isNull())
         return {{}, DecodeError::OutOfMemory, result.size};
+    populateForWriting(image.bits(), std::size_t(image.sizeInBytes()));
     if (!plan.colours.isEmpty())
         image.setColorTable(plan.colours);
     const int width = result.size.width(), height = result.size.height();
@@ -225,7 +233,7 @@ DecodeResult decodePng(const std::uint8_t *data, std::size_t size)
             std::memcpy(row, packed.constData() + y * rowBytes, rowBytes);
             unpackIndices(row, width, h.bit_depth);
         }
-        return finished(ctx.get(), std::move(image), plan, result);
+        return finished(ctx.get(), std::move(image), plan, space, result);
     }
     const bool rgba = plan.spngFormat == SPNG_FMT_RGBA8 || plan.spngFormat == SPNG_FMT_RGBA16;
     if (const int e = spng_decode_image(ctx.get(), nullptr, 0, plan.spngFormat, (rgba ? SPNG_DECODE_TRNS : 0) | SPNG_DECODE_PROGRESSIVE))
@@ -263,7 +271,7 @@ DecodeResult decodePng(const std::uint8_t *data, std::size_t size)
     if (interlaced)
         for (int y = 0; y < height; ++y)
             finishRow(bits + y * stride);
-    return finished(ctx.get(), std::move(image), plan, result);
+    return finished(ctx.get(), std::move(image), plan, space, result);
 }
 
 } // namespace tovalin::detail
