@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <cstring>
 #include <sys/stat.h>
 
 using namespace tovalin;
@@ -234,6 +235,95 @@ private slots:
         QCOMPARE(two.error, Error::None);
         QVERIFY(one.image == two.image);
         QVERIFY(one.image == QImage::fromData(jpeg).convertToFormat(QImage::Format_RGB888));
+    }
+
+    // Each EXIF orientation, pixel by pixel, as the standard defines it
+    // (out(x, y) taken from the stored picture's in(u, v)).
+    void orientationPixelByPixel_data()
+    {
+        QTest::addColumn<int>("orientation");
+        for (int o = 1; o <= 8; ++o)
+            QTest::newRow(qPrintable(QString::number(o))) << o;
+    }
+    void orientationPixelByPixel()
+    {
+        QFETCH(int, orientation);
+        constexpr int W = 3, H = 2;
+        QImage in(W, H, QImage::Format_RGB888);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                in.setPixel(x, y, qRgb(10 * x, 100 + 10 * y, 0));
+        const QImage out = detail::applyOrientation(in, orientation);
+        const bool turned = orientation >= 5;
+        QCOMPARE(out.size(), turned ? QSize(H, W) : QSize(W, H));
+        for (int y = 0; y < out.height(); ++y)
+            for (int x = 0; x < out.width(); ++x) {
+                const QPoint from[] = {{x, y}, {W - 1 - x, y}, {W - 1 - x, H - 1 - y}, {x, H - 1 - y},
+                                       {y, x}, {y, H - 1 - x}, {W - 1 - y, H - 1 - x}, {W - 1 - y, x}};
+                QCOMPARE(out.pixel(x, y), in.pixel(from[orientation - 1]));
+            }
+    }
+
+    // A picture converted band by band is converted pixel for pixel: no
+    // row lost, doubled or cut at a band's edge, whatever the width.
+    void bandsCoverEveryPixel_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("many bands, wide") << QSize(1001, 613);
+        QTest::newRow("one pixel wide") << QSize(1, 300000);
+        QTest::newRow("rows longer than a band") << QSize(140000, 3);
+        QTest::newRow("one band") << QSize(17, 5);
+    }
+    void bandsCoverEveryPixel()
+    {
+        QFETCH(QSize, size);
+        QImage argb(size, QImage::Format_ARGB32);
+        for (int y = 0; y < size.height(); ++y) {
+            QRgb *row = reinterpret_cast<QRgb *>(argb.scanLine(y));
+            for (int x = 0; x < size.width(); ++x)
+                row[x] = qRgba(x * 7 + y, y * 13 + x * 3, (x ^ y) & 255, 255);
+        }
+        const QImage rgb = detail::convertedInBands(argb, QImage::Format_RGB888);
+        QCOMPARE(rgb.format(), QImage::Format_RGB888);
+        QCOMPARE(rgb.size(), size);
+        for (int y = 0; y < size.height(); ++y) {
+            const uchar *out = rgb.constScanLine(y);
+            for (int x = 0; x < size.width(); ++x, out += 3)
+                if (out[0] != uchar(x * 7 + y) || out[1] != uchar(y * 13 + x * 3) || out[2] != uchar((x ^ y) & 255))
+                    QFAIL(qPrintable(QStringLiteral("pixel %1,%2").arg(x).arg(y)));
+        }
+    }
+
+    // The picture made for output from the formats readers give, worked
+    // out by hand: a palette with clear and half-clear colours, 16-bit
+    // grey, 16-bit colour with alpha.
+    void preparedForOutputByHand_data()
+    {
+        QTest::addColumn<QImage>("picture");
+        QTest::addColumn<QList<QRgb>>("expected"); // the first three pixels
+        QImage indexed(3, 1, QImage::Format_Indexed8);
+        indexed.setColorTable({qRgba(200, 10, 10, 255), qRgba(0, 0, 0, 0), qRgba(100, 50, 0, 128)});
+        for (int x = 0; x < 3; ++x)
+            indexed.setPixel(x, 0, uint(x));
+        QImage grey16(3, 1, QImage::Format_Grayscale16);
+        const quint16 greys[] = {0, 32896, 65535};
+        std::memcpy(grey16.scanLine(0), greys, sizeof greys);
+        QImage rgba64(3, 1, QImage::Format_RGBA64);
+        const quint16 samples[] = {65535, 0, 257, 65535, /**/ 1000, 2000, 3000, 0, /**/ 51400, 25700, 0, 32896};
+        std::memcpy(rgba64.scanLine(0), samples, sizeof samples);
+        // (c * a + 255 * (255 - a) + 127) / 255 over white; 16 bits to 8 by / 257, rounded.
+        QTest::newRow("palette with alpha") << indexed << QList<QRgb>{qRgb(200, 10, 10), qRgb(255, 255, 255), qRgb(177, 152, 127)};
+        QTest::newRow("16-bit grey") << grey16 << QList<QRgb>{qRgb(0, 0, 0), qRgb(128, 128, 128), qRgb(255, 255, 255)};
+        QTest::newRow("16-bit colour, alpha") << rgba64 << QList<QRgb>{qRgb(255, 0, 1), qRgb(255, 255, 255), qRgb(227, 177, 127)};
+    }
+    void preparedForOutputByHand()
+    {
+        QFETCH(QImage, picture);
+        QFETCH(QList<QRgb>, expected);
+        const QImage out = normalizeForOutput(picture);
+        QCOMPARE(out.format(), QImage::Format_RGB888);
+        for (int x = 0; x < 3; ++x)
+            QCOMPARE(QColor(out.pixel(x, 0)), QColor(expected[x]));
     }
 
     // Every kind of PNG reads as Qt's reader read it before libspng: the
