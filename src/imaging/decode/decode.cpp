@@ -1,6 +1,6 @@
 #include "imaging/decode/decode.h"
 
-#include "common/fastmemory.h"
+#include "imaging/decode/fastmemory.h"
 #include "common/nativepath.h"
 #include "common/memorypolicy.h"
 #include "imaging/decode/decode_internal.h"
@@ -349,10 +349,7 @@ FileBytes readImageFile(const QString &path)
     bool whole = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     if (whole && st.st_size > 0) {
         file.bytes = QByteArray(qsizetype(st.st_size), Qt::Uninitialized);
-        // Fresh memory, touched a page at a time by read(), costs more than
-        // the copy on a virtual machine: map it in at once.
         preferLargePages(file.bytes.data(), std::size_t(file.bytes.size()));
-        populateForWriting(file.bytes.data(), std::size_t(file.bytes.size()));
         qsizetype got = 0;
         while (got < file.bytes.size()) {
             const ssize_t n = ::read(fd, file.bytes.data() + got, std::size_t(file.bytes.size() - got));

@@ -1,4 +1,4 @@
-#include "common/fastmemory.h"
+#include "imaging/decode/fastmemory.h"
 #include "common/helpers.h"
 #include "common/memorypolicy.h"
 #include "imaging/decode/decode_internal.h"

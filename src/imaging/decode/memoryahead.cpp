@@ -1,6 +1,6 @@
 #include "imaging/decode/memoryahead.h"
 
-#include "common/fastmemory.h"
+#include "imaging/decode/fastmemory.h"
 
 #include <utility>
 

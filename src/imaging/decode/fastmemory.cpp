@@ -1,4 +1,4 @@
-#include "common/fastmemory.h"
+#include "imaging/decode/fastmemory.h"
 
 #include <cstdint>
 #include <sys/mman.h>
