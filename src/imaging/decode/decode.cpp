@@ -1,9 +1,9 @@
 #include "imaging/decode/decode.h"
 
-#include "imaging/decode/fastmemory.h"
-#include "common/nativepath.h"
 #include "common/memorypolicy.h"
+#include "common/nativepath.h"
 #include "imaging/decode/decode_internal.h"
+#include "imaging/decode/fastmemory.h"
 #include "imaging/decode/heif_boxes.h"
 
 #include <QBuffer>
@@ -16,7 +16,6 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 

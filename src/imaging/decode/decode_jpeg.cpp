@@ -1,7 +1,7 @@
-#include "imaging/decode/fastmemory.h"
 #include "common/helpers.h"
 #include "common/memorypolicy.h"
 #include "imaging/decode/decode_internal.h"
+#include "imaging/decode/fastmemory.h"
 #include "imaging/decode/memoryahead.h"
 #include "imaging/jpeg/jpegerror.h"
 

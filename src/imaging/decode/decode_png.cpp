@@ -1,6 +1,6 @@
-#include "imaging/decode/fastmemory.h"
 #include "common/memorypolicy.h"
 #include "imaging/decode/decode_internal.h"
+#include "imaging/decode/fastmemory.h"
 
 #include <QColorSpace>
 

@@ -12,34 +12,24 @@ HuffTable optimalTable(std::array<long, 257> freq)
     std::array<int, 257> others;
     others.fill(-1);
     freq[256] = 1;
-    // Only the symbols that occur take part, scanned in the same order, so
-    // the choices among equal counts are libjpeg's.
-    std::array<int, 257> live;
-    int n = 0;
-    for (int i = 0; i <= 256; ++i)
-        if (freq[i])
-            live[n++] = i;
     for (;;) {
-        int c1 = -1, c2 = -1, c2At = -1;
+        int c1 = -1, c2 = -1;
         long v = 1000000000L;
-        for (int k = 0; k < n; ++k)
-            if (freq[live[k]] <= v) {
-                v = freq[live[k]];
-                c1 = live[k];
+        for (int i = 0; i <= 256; ++i)
+            if (freq[i] && freq[i] <= v) {
+                v = freq[i];
+                c1 = i;
             }
         v = 1000000000L;
-        for (int k = 0; k < n; ++k)
-            if (freq[live[k]] <= v && live[k] != c1) {
-                v = freq[live[k]];
-                c2 = live[k];
-                c2At = k;
+        for (int i = 0; i <= 256; ++i)
+            if (freq[i] && freq[i] <= v && i != c1) {
+                v = freq[i];
+                c2 = i;
             }
         if (c2 < 0)
             break;
         freq[c1] += freq[c2];
         freq[c2] = 0;
-        std::copy(live.begin() + c2At + 1, live.begin() + n, live.begin() + c2At);
-        --n;
         ++codesize[c1];
         while (others[c1] >= 0) {
             c1 = others[c1];

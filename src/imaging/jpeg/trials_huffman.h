@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 // The trial encoder's entropy coding: libjpeg's optimal Huffman tables from
@@ -35,8 +34,8 @@ double entropyBits(const std::array<long, 257> &freq, bool dc);
 // A DHT marker's body for table `index` (class << 4 | number).
 QByteArray dhtBody(int index, const HuffTable &t);
 
-// Huffman codes into bytes, eight at a time through a 64-bit buffer; only
-// a word holding a 0xFF byte goes byte by byte to stuff a zero after it.
+// Huffman codes into bytes through a 64-bit buffer, a zero stuffed after
+// every 0xFF byte.
 class BitWriter {
 public:
     // Appends to `out`, whose capacity should already hold the scan.
@@ -86,14 +85,8 @@ public:
 private:
     void write(std::uint64_t word)
     {
-        if (word & 0x8080808080808080ull & ~(word + 0x0101010101010101ull)) {
-            for (int shift = 56; shift >= 0; shift -= 8)
-                writeByte(static_cast<std::uint8_t>(word >> shift));
-            return;
-        }
-        const std::uint64_t bigEndian = __builtin_bswap64(word);
-        std::memcpy(m_data + m_used, &bigEndian, 8);
-        m_used += 8;
+        for (int shift = 56; shift >= 0; shift -= 8)
+            writeByte(static_cast<std::uint8_t>(word >> shift));
     }
     void writeByte(std::uint8_t byte)
     {
