@@ -1,5 +1,6 @@
 // The number readers behind every numeric field: whatever is typed, a run's
 // fields are either refused or within their ranges.
+#include "imaging/jpeg/jpeg.h"
 #include "resize/jobfields.h"
 
 #include <QLocale>
