@@ -461,7 +461,10 @@ private:
         if (found == m_items.end() || depth > 4)
             return {};
         const Item &item = found->second;
-        if (item.derivedFrom.empty())
+        // A derived picture's canvas is made whether or not anything is
+        // drawn on it: an overlay without inputs still counts.
+        const bool derived = item.type == "grid" || item.type == "iovl" || item.type == "iden";
+        if (!derived)
             return codedSize(item);
         QSize largest = depth > 0 ? outputOf(id, depth) : QSize();
         for (std::uint32_t source : item.derivedFrom)

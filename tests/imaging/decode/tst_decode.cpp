@@ -641,6 +641,11 @@ private slots:
         // Found by fuzzing: a grid's tile that is itself an overlay's canvas.
         QTest::newRow("HEIC grid with a 30000x30000 overlay tile")
             << fileContents(data("nested_overlay.heic")) << QSize(30000, 30000);
+        // Found by fuzzing, kept as found: a 2x2 grid whose fourth tile is an
+        // overlay with no picture over it, its description read from the
+        // HEVC data: 14160x60793 (libheif made a canvas of 2.5 GB).
+        QTest::newRow("HEIC grid with an empty overlay tile")
+            << fileContents(data("empty_overlay.heic")) << QSize(14160, 60793);
     }
 
     // A picture without pixels is called that, not too large.
