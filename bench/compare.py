@@ -66,6 +66,8 @@ def main():
                                             "heif-convert": ["heif-convert", str(src / "photo.heic"), str(tmp / "h.jpg")]},
         "AVIF 1920x1200 -> 800x500, 40 KB": {"tovalin": ours("photo.avif", "800x500", 40),
                                             "heif-convert": ["heif-convert", str(src / "photo.avif"), str(tmp / "a.jpg")]},
+        "AVIF 1920x1200 -> 960x600, 60 KB": {"tovalin": ours("photo.avif", "960x600", 60),
+                                             "heif-convert": ["heif-convert", str(src / "photo.avif"), str(tmp / "a.jpg")]},
         "motion photo -> 800x600, 40 KB": {"tovalin": ours("motion.jpg", "800x600", 40),
                                            "imagemagick": im("motion.jpg", "800x600", 40)},
     }
