@@ -42,7 +42,6 @@ def make_inputs(out):
     photo.convert("LA").save(out / "greyalpha8.png")
     photo.quantize(200).save(out / "palette.png")
     pal = photo.quantize(16)
-    pal.info["transparency"] = bytes(range(0, 256, 16))
     pal.save(out / "palette_trns.png", transparency=bytes(range(0, 256, 16)))
     photo.convert("1").save(out / "bilevel.png")
     rgb = (out / "rgb8.png").read_bytes()

@@ -25,16 +25,6 @@ QStringList localFiles(const QMimeData *mime)
     return files;
 }
 
-QString firstLocalFile(const QMimeData *mime)
-{
-    if (!mime || !mime->hasUrls())
-        return {};
-    for (const QUrl &url : mime->urls())
-        if (url.isLocalFile())
-            return url.toLocalFile();
-    return {};
-}
-
 } // namespace
 
 ImageViewer::ImageViewer(const SourcePicture *source, QWidget *parent) : QWidget(parent), m_source(source)
@@ -79,13 +69,13 @@ void ImageViewer::paintEvent(QPaintEvent *)
 
 void ImageViewer::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!m_source->isLoading() && !firstLocalFile(event->mimeData()).isEmpty())
+    if (!m_source->isLoading() && !localFiles(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void ImageViewer::dragMoveEvent(QDragMoveEvent *event)
 {
-    if (!m_source->isLoading() && !firstLocalFile(event->mimeData()).isEmpty())
+    if (!m_source->isLoading() && !localFiles(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 

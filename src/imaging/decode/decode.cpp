@@ -223,6 +223,17 @@ DecodeError checkClaimedSize(QSize size)
     return pixelsWithinBudget(size.width(), size.height(), kQtBytesPerPixel) ? DecodeError::None : DecodeError::TooLarge;
 }
 
+// A reader's picture made ready for output: RGB888, sRGB, over white.
+DecodeResult preparedForOutput(DecodeResult decoded)
+{
+    if (decoded.error != DecodeError::None)
+        return decoded;
+    decoded.image = normalizeForOutput(std::move(decoded.image));
+    if (decoded.image.isNull())
+        decoded.error = DecodeError::OutOfMemory;
+    return decoded;
+}
+
 // Any other format, through Qt's readers.
 DecodeResult decodeWithQt(const QByteArray &bytes)
 {
@@ -266,10 +277,8 @@ DecodeResult decodeWithQt(const QByteArray &bytes)
     result.error = checkClaimedSize(result.size);
     if (result.error != DecodeError::None)
         return result;
-    result.image = normalizeForOutput(std::move(image));
-    if (result.image.isNull())
-        result.error = DecodeError::OutOfMemory;
-    return result;
+    result.image = std::move(image);
+    return preparedForOutput(std::move(result));
 }
 
 } // namespace
@@ -319,15 +328,8 @@ DecodeResult decodeImageData(const QByteArray &bytes)
         return decodeJpeg(p, size);
     if (looksLikeHeif(p, size))
         return decodeHeif(p, size);
-    if (looksLikePng(p, size)) {
-        DecodeResult png = decodePng(p, size);
-        if (png.error == DecodeError::None) {
-            png.image = normalizeForOutput(std::move(png.image));
-            if (png.image.isNull())
-                png.error = DecodeError::OutOfMemory;
-        }
-        return png;
-    }
+    if (looksLikePng(p, size))
+        return preparedForOutput(decodePng(p, size));
     return decodeWithQt(bytes);
 }
 

@@ -25,6 +25,11 @@ constexpr std::size_t kMaxChunkCache = 64 << 20;
 
 using Context = std::unique_ptr<spng_ctx, decltype(&spng_ctx_free)>;
 
+QSize sizeOf(const spng_ihdr &h)
+{
+    return QSize(int(std::min<std::uint32_t>(h.width, INT32_MAX)), int(std::min<std::uint32_t>(h.height, INT32_MAX)));
+}
+
 DecodeError errorOf(int e)
 {
     return e == SPNG_EMEM ? DecodeError::OutOfMemory : DecodeError::Damaged;
@@ -186,7 +191,7 @@ QSize pngClaimedSize(const std::uint8_t *data, std::size_t size)
     spng_ihdr h{};
     if (!ctx || spng_set_png_buffer(ctx.get(), data, size) || spng_get_ihdr(ctx.get(), &h))
         return {};
-    return QSize(int(std::min<std::uint32_t>(h.width, INT32_MAX)), int(std::min<std::uint32_t>(h.height, INT32_MAX)));
+    return sizeOf(h);
 }
 
 DecodeResult decodePng(const std::uint8_t *data, std::size_t size)
@@ -200,7 +205,7 @@ DecodeResult decodePng(const std::uint8_t *data, std::size_t size)
     if (const int e = spng_get_ihdr(ctx.get(), &h))
         return {{}, errorOf(e), {}};
     DecodeResult result;
-    result.size = QSize(int(std::min<std::uint32_t>(h.width, INT32_MAX)), int(std::min<std::uint32_t>(h.height, INT32_MAX)));
+    result.size = sizeOf(h);
     if (!pixelsWithinBudget(result.size.width(), result.size.height(), kQtBytesPerPixel))
         return {{}, DecodeError::TooLarge, result.size};
     const QColorSpace space = colourSpaceOf(ctx.get());

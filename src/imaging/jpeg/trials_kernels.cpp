@@ -16,8 +16,8 @@ constexpr std::int32_t fix(double x) { return static_cast<std::int32_t>(x * 6553
 constexpr std::int32_t kHalf = 1 << 15;
 constexpr std::int32_t kChromaOffset = (128 << 16) + kHalf - 1;
 
-template <int> [[gnu::always_inline]] inline void rgbRowToYccBody(const std::uint8_t *rgb, int width, std::uint8_t *y,
-                                                                    std::uint8_t *cb, std::uint8_t *cr)
+[[gnu::always_inline]] inline void rgbRowToYccBody(const std::uint8_t *rgb, int width, std::uint8_t *y, std::uint8_t *cb,
+                                                   std::uint8_t *cr)
 {
     for (int x = 0; x < width; ++x) {
         const std::int32_t r = rgb[3 * x], g = rgb[3 * x + 1], b = rgb[3 * x + 2];
@@ -29,8 +29,8 @@ template <int> [[gnu::always_inline]] inline void rgbRowToYccBody(const std::uin
 
 // 2x2 average of two full-width chroma rows with libjpeg's alternating
 // rounding bias (1, 2, 1, 2, ...).
-template <int> [[gnu::always_inline]] inline void downsampleRowBody(const std::uint8_t *upper, const std::uint8_t *lower,
-                                                                      int outWidth, std::uint8_t *out)
+[[gnu::always_inline]] inline void downsampleRowBody(const std::uint8_t *upper, const std::uint8_t *lower, int outWidth,
+                                                     std::uint8_t *out)
 {
     for (int x = 0; x < outWidth; ++x)
         out[x] = static_cast<std::uint8_t>((upper[2 * x] + upper[2 * x + 1] + lower[2 * x] + lower[2 * x + 1] + 1 + (x & 1)) >> 2);
@@ -38,24 +38,24 @@ template <int> [[gnu::always_inline]] inline void downsampleRowBody(const std::u
 
 void rgbRowToYccPortable(const std::uint8_t *rgb, int width, std::uint8_t *y, std::uint8_t *cb, std::uint8_t *cr)
 {
-    rgbRowToYccBody<0>(rgb, width, y, cb, cr);
+    rgbRowToYccBody(rgb, width, y, cb, cr);
 }
 
 __attribute__((target("avx2"))) void rgbRowToYccAvx2(const std::uint8_t *rgb, int width, std::uint8_t *y, std::uint8_t *cb,
                                                      std::uint8_t *cr)
 {
-    rgbRowToYccBody<1>(rgb, width, y, cb, cr);
+    rgbRowToYccBody(rgb, width, y, cb, cr);
 }
 
 void downsampleRowPortable(const std::uint8_t *upper, const std::uint8_t *lower, int outWidth, std::uint8_t *out)
 {
-    downsampleRowBody<0>(upper, lower, outWidth, out);
+    downsampleRowBody(upper, lower, outWidth, out);
 }
 
 __attribute__((target("avx2"))) void downsampleRowAvx2(const std::uint8_t *upper, const std::uint8_t *lower, int outWidth,
                                                        std::uint8_t *out)
 {
-    downsampleRowBody<1>(upper, lower, outWidth, out);
+    downsampleRowBody(upper, lower, outWidth, out);
 }
 
 // --- Forward DCT (libjpeg's jpeg_fdct_islow, bit for bit) -----------------
