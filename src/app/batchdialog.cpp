@@ -2,6 +2,7 @@
 
 #include "batch/batchrunner.h"
 #include "batch/collect.h"
+#include "batch/sizerule.h"
 #include "common/numbers.h"
 #include "imaging/jpeg/jpeg.h"
 #include "resize/jobfields.h"
@@ -11,7 +12,6 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -27,18 +27,23 @@
 namespace tovalin {
 
 BatchDialog::BatchDialog(const QStringList &paths, const BatchDefaults &defaults, QWidget *parent)
-    : QDialog(parent), m_defaults(defaults)
+    : QDialog(parent), m_defaults(defaults), m_task(this, [this](bool stopped) { onFinished(stopped); })
 {
     setObjectName(QStringLiteral("BatchDialog"));
     setWindowTitle(text::kBatchTitle);
-    m_inputs = collectInputs(paths, true, QString()).inputs;
+    // The destination is never walked; a second batch into a dropped folder
+    // leaves its earlier outputs out.
+    m_collected = collectInputs(paths, {true, defaults.folder, QString()});
 
     m_files = new QTreeWidget(this);
     m_files->setObjectName(QStringLiteral("files"));
     m_files->setHeaderLabels({text::kBatchFile, text::kBatchResult});
     m_files->setRootIsDecorated(false);
-    for (const BatchInput &input : m_inputs)
+    for (const BatchInput &input : m_collected.inputs)
         new QTreeWidgetItem(m_files, {input.path, QString()});
+    // What is left out is listed too, with its reason, after the pictures.
+    for (const PassedEntry &e : m_collected.passed)
+        new QTreeWidgetItem(m_files, {e.path, text::passedReason(e.why, true)});
     m_files->header()->setSectionResizeMode(0, QHeaderView::Stretch);
 
     m_byPercent = new QRadioButton(text::kBatchByPercent, this);
@@ -62,7 +67,7 @@ BatchDialog::BatchDialog(const QStringList &paths, const BatchDefaults &defaults
     m_folder = new QLabel(text::kBatchFolder.arg(defaults.folder), this);
     m_folder->setWordWrap(true);
     m_progress = new QProgressBar(this);
-    m_progress->setRange(0, int(m_inputs.size()));
+    m_progress->setRange(0, int(m_collected.inputs.size()));
     m_progress->setValue(0);
     m_summary = new QLabel(this);
     m_start = new QPushButton(text::kBatchStart, this);
@@ -103,7 +108,7 @@ BatchDialog::BatchDialog(const QStringList &paths, const BatchDefaults &defaults
     connect(m_cancel, &QPushButton::clicked, this, &BatchDialog::onCancel);
     connect(m_close, &QPushButton::clicked, this, &BatchDialog::close);
     m_start->setDefault(true);
-    m_start->setEnabled(!m_inputs.isEmpty());
+    m_start->setEnabled(!m_collected.inputs.isEmpty());
 }
 
 BatchDialog::~BatchDialog()
@@ -115,33 +120,34 @@ std::optional<BatchOptions> BatchDialog::readOptions()
 {
     BatchOptions o;
     o.outputFolder = m_defaults.folder;
-    bool ok = false;
     if (m_byPercent->isChecked()) {
-        o.size.kind = SizeRule::Scale;
-        o.size.percent = m_percent->text().trimmed().toInt(&ok);
-        if (!ok || o.size.percent < 1 || o.size.percent > 1000) {
+        const std::optional<int> percent = percentFromText(m_percent->text());
+        if (!percent) {
             showOk(text::kBatchBadPercent);
             return std::nullopt;
         }
+        o.size.kind = SizeRule::Scale;
+        o.size.percent = *percent;
     } else {
-        o.size.kind = SizeRule::LongEdge;
-        o.size.edge = m_edge->text().trimmed().toInt(&ok);
-        if (!ok || o.size.edge < 1 || o.size.edge > kMaxJpegSide) {
+        const std::optional<int> edge = edgeFromText(m_edge->text());
+        if (!edge) {
             showOk(text::kBatchBadEdge);
             return std::nullopt;
         }
+        o.size.kind = SizeRule::LongEdge;
+        o.size.edge = *edge;
     }
     if (m_byFactor->isChecked()) {
         const std::optional<int> q = factorFromText(m_factor->text());
         if (!q) {
-            showOk(text::fieldProblem({FieldProblem::BadFactor}));
+            showOk(text::fieldProblem({FieldProblem::BadFactor, FieldProblem::BadFactor, {}}));
             return std::nullopt;
         }
         o.factor = *q;
     } else {
         const TargetReading t = targetFromText(m_targetKb->text());
         if (t.problem != FieldProblem::None) {
-            showOk(text::fieldProblem({FieldProblem::BadTarget}));
+            showOk(text::fieldProblem({t.problem, FieldProblem::BadTarget, {}}));
             return std::nullopt;
         }
         o.mode = JobMode::TargetSize;
@@ -156,36 +162,30 @@ void BatchDialog::onStart()
     std::optional<BatchOptions> options = readOptions();
     if (!options)
         return;
-    m_planned = planOutputs(m_inputs, *options);
+    m_planned = planOutputs(m_collected.inputs, *options);
     // One question for every output already there: replace them all, or
-    // skip them. A source file is never among them (its output gets
-    // another name).
-    int existing = 0;
-    for (const PlannedFile &p : m_planned)
-        existing += p.conflict == BatchProblem::None && QFileInfo::exists(p.output);
-    if (existing > 0)
+    // skip them. No input is among them: an output that is another input
+    // is never replaced, and a source's own output gets another name.
+    if (const int existing = existingOutputs(m_planned); existing > 0)
         options->overwrite = askYesNo(text::kBatchReplaceAll.arg(existing));
     m_done = 0;
     m_progress->setValue(0);
     m_summary->clear();
-    for (int i = 0; i < m_files->topLevelItemCount(); ++i)
+    for (int i = 0; i < m_planned.size(); ++i)
         m_files->topLevelItem(i)->setText(1, QString());
     m_start->setEnabled(false);
     m_cancel->setEnabled(true);
-    m_runner = std::make_unique<BatchRunner>(m_planned, *options, defaultJobs(), defaultBatchMemory(),
+    const std::int64_t budget = defaultBatchMemory();
+    m_runner = std::make_unique<BatchRunner>(m_planned, *options, jobsWithin(defaultJobs(), budget), budget,
                                              [this](int index, const BatchOutcome &outcome) {
                                                  QMetaObject::invokeMethod(this, [this, index, outcome] { onFileDone(index, outcome); },
                                                                            Qt::QueuedConnection);
                                              });
-    try {
-        m_thread = std::thread([this] {
-            m_runner->run();
-            QMetaObject::invokeMethod(this, &BatchDialog::onFinished, Qt::QueuedConnection);
-        });
-    } catch (const std::system_error &) {
-        m_runner->run(); // no thread to spare: the batch runs here
-        onFinished();
-    }
+    m_running = true;
+    m_task.start([runner = m_runner.get()] {
+        runner->run();
+        return runner->stopped();
+    });
 }
 
 void BatchDialog::onFileDone(int index, const BatchOutcome &outcome)
@@ -200,11 +200,10 @@ void BatchDialog::onFileDone(int index, const BatchOutcome &outcome)
     m_progress->setValue(++m_done);
 }
 
-void BatchDialog::onFinished()
+void BatchDialog::onFinished(bool stopped)
 {
-    if (m_thread.joinable())
-        m_thread.join();
-    const bool stopped = m_runner && m_runner->stopped();
+    m_task.wait();
+    m_running = false;
     m_runner.reset();
     m_start->setEnabled(true);
     m_cancel->setEnabled(false);
@@ -219,10 +218,10 @@ void BatchDialog::onCancel()
 
 void BatchDialog::stopAndWait()
 {
-    if (!m_thread.joinable())
+    if (!m_runner)
         return;
     m_runner->stop();
-    m_thread.join();
+    m_task.wait();
 }
 
 void BatchDialog::closeEvent(QCloseEvent *event)

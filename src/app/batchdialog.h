@@ -1,12 +1,13 @@
 #pragma once
 #include "batch/batchjob.h"
+#include "batch/collect.h"
+#include "common/backgroundtask.h"
 
 #include <QDialog>
 #include <QList>
 #include <QStringList>
 #include <functional>
 #include <memory>
-#include <thread>
 
 class QCheckBox;
 class QLabel;
@@ -42,7 +43,7 @@ public:
     std::function<void(const QString &)> showOk;
     std::function<bool(const QString &)> askYesNo;
 
-    bool isRunning() const { return m_thread.joinable(); }
+    bool isRunning() const { return m_running; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -52,15 +53,16 @@ private:
     void onStart();
     void onCancel();
     void onFileDone(int index, const BatchOutcome &outcome);
-    void onFinished();
+    void onFinished(bool stopped);
     void stopAndWait();
     std::optional<BatchOptions> readOptions();
 
-    QList<BatchInput> m_inputs;
+    Collected m_collected;
     QList<PlannedFile> m_planned;
     BatchDefaults m_defaults;
     std::unique_ptr<BatchRunner> m_runner;
-    std::thread m_thread;
+    BackgroundTask<bool> m_task; // the run; its result: stopped
+    bool m_running = false;
     int m_done = 0;
 
     QTreeWidget *m_files;

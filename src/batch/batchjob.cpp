@@ -10,6 +10,8 @@
 #include <QElapsedTimer>
 #include <QSet>
 
+#include <new>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -39,43 +41,54 @@ QList<PlannedFile> planOutputs(const QList<BatchInput> &inputs, const BatchOptio
         p.output = absolutePath(batchOutputPath(input.path, folder, options.suffix, options.inPlace));
         const std::optional<FileId> outputId = fileId(p.output);
         const bool ownInput = p.output == absolutePath(input.path) || sameFile(p.output, input.path);
-        if (taken.contains(p.output))
-            p.conflict = BatchProblem::OutputTaken;
-        else if (!options.inPlace && !ownInput && (inputPaths.contains(p.output) || (outputId && inputIds.contains(*outputId))))
+        // --in-place and --overwrite or not: another input is never replaced.
+        if (!ownInput && (inputPaths.contains(p.output) || (outputId && inputIds.contains(*outputId))))
             p.conflict = BatchProblem::OutputIsInput;
-        taken.insert(p.output);
+        else if (taken.contains(p.output))
+            p.conflict = BatchProblem::OutputTaken;
+        if (p.conflict == BatchProblem::None) // a refused file writes nothing
+            taken.insert(p.output);
         planned.push_back(p);
     }
     return planned;
 }
 
-namespace {
-
-// What a picture's job holds at its peak, from its header: the decoder's
-// buffers, the source, and at the output size the resized picture and the
-// encoder's coefficients.
-std::int64_t expectedBytes(QSize source, QSize output, std::int64_t fileBytes)
+int existingOutputs(const QList<PlannedFile> &planned)
 {
-    constexpr std::int64_t kFixed = 16 << 20;
-    if (!source.isValid())
-        return fileBytes + (64 << 20);
-    return std::int64_t(source.width()) * source.height() * 6 + std::int64_t(output.width()) * output.height() * 9
-           + fileBytes + kFixed;
+    int existing = 0;
+    for (const PlannedFile &p : planned) {
+        struct stat st {};
+        existing += p.conflict == BatchProblem::None && p.output != QLatin1String("-")
+                    && ::lstat(nativePath(p.output).constData(), &st) == 0;
+    }
+    return existing;
 }
 
-// mkdir -p, on the names' own bytes.
-bool makeFolders(const QString &folder)
+namespace {
+
+// mkdir -p, on the names' own bytes. The output folder itself may be
+// reached through links; below it (`from` on) no link is followed, so
+// nothing planted there sends a file elsewhere.
+BatchProblem makeFolders(const QString &folder, const QString &root)
 {
     const QByteArray path = nativePath(folder);
+    const qsizetype from = root.isEmpty() ? path.size() : nativePath(absolutePath(root)).size();
     for (qsizetype at = 1; at <= path.size(); ++at) {
         if (at < path.size() && path[at] != '/')
             continue;
         const QByteArray part = path.left(at);
         struct stat st {};
-        if (::stat(part.constData(), &st) == 0 ? !S_ISDIR(st.st_mode) : ::mkdir(part.constData(), 0777) != 0 && errno != EEXIST)
-            return false;
+        const bool below = at > from;
+        if ((below ? ::lstat(part.constData(), &st) : ::stat(part.constData(), &st)) == 0) {
+            if (S_ISLNK(st.st_mode))
+                return BatchProblem::LinkInOutput;
+            if (!S_ISDIR(st.st_mode))
+                return BatchProblem::NoOutputFolder;
+        } else if (::mkdir(part.constData(), 0777) != 0 && errno != EEXIST) {
+            return BatchProblem::NoOutputFolder;
+        }
     }
-    return true;
+    return BatchProblem::None;
 }
 
 class Claim {
@@ -116,34 +129,46 @@ BatchOutcome notDecoded(DecodeError error, QSize claimed = {})
 } // namespace
 
 BatchOutcome runBatchFile(const PlannedFile &file, const BatchOptions &options, JobControl *control, MemoryBudget *budget,
-                          const QByteArray &stdinBytes)
+                          const FileBytes &stdinFile)
 {
     QElapsedTimer clock;
     clock.start();
-    BatchOutcome o = [&] {
+    const auto run = [&] {
         if (file.conflict != BatchProblem::None)
             return failed(file.conflict);
         const bool toStdout = file.output == QLatin1String("-");
+        const bool fromStdin = file.input.path == QLatin1String("-");
         const bool replacingOwnInput = options.inPlace && sameFile(file.output, file.input.path);
+        const bool mayReplace = options.overwrite || replacingOwnInput;
         struct stat existing {};
         const bool exists = !toStdout && ::lstat(nativePath(file.output).constData(), &existing) == 0;
-        if (exists && !options.overwrite && !replacingOwnInput) {
+        if (exists && !mayReplace) {
             BatchOutcome skipped = failed(BatchProblem::OutputExists);
             skipped.status = BatchStatus::Skipped;
             return skipped;
         }
-        if (!toStdout && !makeFolders(folderOf(file.output)))
-            return failed(BatchProblem::NoOutputFolder);
+        if (!toStdout) {
+            const BatchProblem folder = makeFolders(folderOf(file.output), options.outputFolder);
+            if (folder != BatchProblem::None)
+                return failed(folder);
+        }
 
-        FileBytes input = file.input.path == QLatin1String("-") ? FileBytes{stdinBytes, DecodeError::None}
-                                                                   : readImageFile(file.input.path);
+        // The memory is claimed from the header, before the file is read whole.
+        FileBytes input = fromStdin ? stdinFile : readImageFile(file.input.path, kHeadBytes);
         if (input.error != DecodeError::None)
             return notDecoded(input.error);
         const QSize claimed = claimedPictureSize(input.bytes);
         const QSize expected = claimed.isValid() && !claimed.isEmpty() ? targetSize(options.size, claimed) : QSize();
-        const Claim claim(budget, expectedBytes(claimed, expected, input.bytes.size()));
-        if (control && control->cancel)
+        const Claim claim(budget, jobPeakBytes(claimed.isValid() ? std::int64_t(claimed.width()) * claimed.height() : 0,
+                                               expected.isValid() ? std::int64_t(expected.width()) * expected.height() : 0,
+                                               input.fileSize));
+        if (control && control->stopped())
             return failed(BatchProblem::Interrupted);
+        if (input.bytes.size() < input.fileSize) {
+            input = readImageFile(file.input.path);
+            if (input.error != DecodeError::None)
+                return notDecoded(input.error);
+        }
 
         ResizeRequest request;
         if (options.metadata == MetadataMode::Safe)
@@ -167,16 +192,25 @@ BatchOutcome runBatchFile(const PlannedFile &file, const BatchOptions &options, 
         request.outputPath = toStdout ? QString() : file.output;
         request.shrink = options.mode == JobMode::TargetSize ? options.shrink : ShrinkMode::Off;
         request.shrinkFloor = options.shrinkFloor;
+        // The save itself keeps a file that appeared since the check above.
+        request.existing = mayReplace ? Existing::Replace : Existing::Keep;
         BatchOutcome o;
         o.job = runResizeJob(request, control);
         if (o.job.failure == JobFailure::Cancelled)
             return failed(BatchProblem::Interrupted);
+        if (o.job.failure == JobFailure::NoSizeFits)
+            return failed(BatchProblem::NoShrinkFits);
+        if (o.job.failure == JobFailure::SaveFailed && o.job.saveError == SaveError::Exists) {
+            BatchOutcome skipped = failed(BatchProblem::OutputExists);
+            skipped.status = BatchStatus::Skipped;
+            return skipped;
+        }
         if (o.job.failure != JobFailure::None) {
             o.problem = BatchProblem::Job;
             return o;
         }
         o.status = BatchStatus::Written;
-        if (options.keepDate && !toStdout && file.input.path != QLatin1String("-")) {
+        if (options.keepDate && !toStdout && !fromStdin) {
             struct stat st {};
             if (::stat(nativePath(file.input.path).constData(), &st) == 0) {
                 const timespec times[2] = {st.st_atim, st.st_mtim};
@@ -184,7 +218,14 @@ BatchOutcome runBatchFile(const PlannedFile &file, const BatchOptions &options, 
             }
         }
         return o;
-    }();
+    };
+    // A picture whose buffers cannot be had fails alone; the batch goes on.
+    BatchOutcome o;
+    try {
+        o = run();
+    } catch (const std::bad_alloc &) {
+        o = notDecoded(DecodeError::OutOfMemory);
+    }
     o.ms = clock.elapsed();
     return o;
 }

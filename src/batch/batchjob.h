@@ -45,7 +45,8 @@ enum class BatchProblem {
     NoOutputFolder, // the output's folder cannot be made
     Decode,         // see decodeError
     Job,            // see job.failure (and job.saveError)
-    NoShrinkFits,   // shrink to fit: no size meets the target at or under the floor
+    NoShrinkFits,   // shrink to fit: no size meets the target at or under the floor; nothing written
+    LinkInOutput,   // a folder on the way below the output folder is a link
     Interrupted,    // stopped before it was written
 };
 
@@ -57,8 +58,13 @@ struct PlannedFile {
 
 // Each input's output, by the batch naming rule; an output that an earlier
 // file of the run takes, or that is another input of the run, is a conflict
-// of the later file.
+// of the later file. An input is replaced only by its own output, and only
+// with `inPlace`.
 QList<PlannedFile> planOutputs(const QList<BatchInput> &inputs, const BatchOptions &options);
+
+// How many planned outputs without a conflict already stand at their name
+// (a link counts itself, whatever it points to).
+int existingOutputs(const QList<PlannedFile> &planned);
 
 struct BatchOutcome {
     BatchStatus status = BatchStatus::Failed;
@@ -69,9 +75,9 @@ struct BatchOutcome {
     std::int64_t ms = 0;
 };
 
-// One picture: read, decode (after claiming its memory), resize, encode,
-// write. `stdinBytes` stands for the input "-".
+// One picture: read its header, claim its memory, read it whole, decode,
+// resize, encode, write. `stdinFile` stands for the input "-".
 BatchOutcome runBatchFile(const PlannedFile &file, const BatchOptions &options, JobControl *control, MemoryBudget *budget,
-                          const QByteArray &stdinBytes = {});
+                          const FileBytes &stdinFile = {});
 
 } // namespace tovalin

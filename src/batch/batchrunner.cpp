@@ -1,10 +1,10 @@
 #include "batch/batchrunner.h"
 
 #include "common/helpers.h"
+#include "common/memorypolicy.h"
 
 #include <algorithm>
 #include <thread>
-#include <unistd.h>
 
 namespace tovalin {
 
@@ -14,18 +14,18 @@ BatchRunner::BatchRunner(QList<PlannedFile> files, BatchOptions options, int job
 {
 }
 
-void BatchRunner::run(const QByteArray &stdinBytes)
+void BatchRunner::run(const FileBytes &stdinFile)
 {
     std::vector<std::thread> helpers;
     const int threads = std::min<int>(m_jobs, int(m_files.size()));
     for (int i = 1; i < threads; ++i) {
         try {
-            helpers.emplace_back([this, &stdinBytes] { work(stdinBytes); });
+            helpers.emplace_back([this, &stdinFile] { work(stdinFile); });
         } catch (const std::system_error &) {
             break; // no thread to spare: fewer files at once
         }
     }
-    work(stdinBytes);
+    work(stdinFile);
     for (std::thread &t : helpers)
         t.join();
 }
@@ -38,21 +38,22 @@ void BatchRunner::stop()
         control->cancel = true;
 }
 
-void BatchRunner::work(const QByteArray &stdinBytes)
+void BatchRunner::work(const FileBytes &stdinFile)
 {
     // A job of its own: the jobs' helper threads take only the cores the
     // jobs leave free.
     const BusyThread busy;
     for (int index = m_next++; index < m_files.size(); index = m_next++) {
         JobControl control;
+        control.signal = m_external; // a signal stops the file being made, with no thread to watch for it
         {
             std::lock_guard lock(m_mutex);
             if (m_stop || (m_external && *m_external))
                 control.cancel = true;
             m_running.push_back(&control);
         }
-        BatchOutcome outcome = control.cancel ? BatchOutcome{} : runBatchFile(m_files[index], m_options, &control, &m_budget, stdinBytes);
-        if (control.cancel && outcome.status != BatchStatus::Written) {
+        BatchOutcome outcome = control.stopped() ? BatchOutcome{} : runBatchFile(m_files[index], m_options, &control, &m_budget, stdinFile);
+        if (control.stopped() && outcome.status != BatchStatus::Written) {
             outcome.status = BatchStatus::Failed;
             outcome.problem = BatchProblem::Interrupted;
         }
@@ -69,7 +70,12 @@ int defaultJobs()
 
 std::int64_t defaultBatchMemory()
 {
-    return std::int64_t(sysconf(_SC_PHYS_PAGES)) * sysconf(_SC_PAGE_SIZE) / 2;
+    return machineMemory() / 2;
+}
+
+int jobsWithin(int jobs, std::int64_t memoryBudget)
+{
+    return int(std::clamp<std::int64_t>(memoryBudget / kJobReserveBytes, 1, std::max(1, jobs)));
 }
 
 } // namespace tovalin

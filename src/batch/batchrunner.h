@@ -18,18 +18,20 @@ public:
     BatchRunner(QList<PlannedFile> files, BatchOptions options, int jobs, std::int64_t memoryBudget, Done done);
 
     // Blocks until every file has ended or the run was stopped.
-    void run(const QByteArray &stdinBytes = {});
+    void run(const FileBytes &stdinFile = {});
     // From any thread: files not started are not started; files being made
     // are abandoned before anything of them is written; files being written
     // finish. Their results say Interrupted.
     void stop();
     bool stopped() const { return m_stop; }
+    // From `done` (which must not wait for the runner): no further file starts.
+    void stopSoon() { m_stop = true; }
     // A flag a signal handler may set: once it is non-zero no further file
-    // starts (stop() then abandons those being made).
+    // starts and the files being made are abandoned.
     void watch(const std::atomic<int> *flag) { m_external = flag; }
 
 private:
-    void work(const QByteArray &stdinBytes);
+    void work(const FileBytes &stdinFile);
 
     const QList<PlannedFile> m_files;
     const BatchOptions m_options;
@@ -46,7 +48,12 @@ private:
 // The default number of parallel jobs: the machine's cores.
 int defaultJobs();
 
-// The default memory budget of a batch: half the machine's memory.
+// The default memory budget of a batch: half the memory the process may
+// count on (machineMemory()).
 std::int64_t defaultBatchMemory();
+
+// The jobs asked for, fewer where the budget cannot keep each job's
+// reserve beside the others (at least one).
+int jobsWithin(int jobs, std::int64_t memoryBudget);
 
 } // namespace tovalin

@@ -1,8 +1,13 @@
 #include "batch/collect.h"
 
+#include "batch/naming.h"
 #include "common/nativepath.h"
+#include "common/samefile.h"
 #include "imaging/decode/decode.h"
 
+#include <QHash>
+#include <QRegularExpression>
+#include <QSet>
 
 #include <algorithm>
 #include <cstdlib>
@@ -16,29 +21,34 @@ namespace tovalin {
 
 namespace {
 
-bool startsLikePicture(const QByteArray &path)
+enum class Content { Picture, Other, Unreadable };
+
+Content contentOf(const QByteArray &path)
 {
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return Content::Unreadable;
     char head[64];
     const ssize_t n = ::read(fd, head, sizeof head);
     ::close(fd);
-    return n > 0 && looksLikePicture(QByteArray(head, int(n)));
+    if (n < 0)
+        return Content::Unreadable;
+    return n > 0 && looksLikePicture(QByteArray(head, int(n))) ? Content::Picture : Content::Other;
 }
 
-// The folder's entries on their own bytes, in byte order.
-QList<QByteArray> entriesOf(const QByteArray &folder)
+// The folder's entries on their own bytes, in byte order; false when it
+// cannot be listed.
+bool entriesOf(const QByteArray &folder, QList<QByteArray> &names)
 {
-    QList<QByteArray> names;
-    if (DIR *dir = ::opendir(folder.constData())) {
-        while (const dirent *e = ::readdir(dir))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-                names.push_back(QByteArray(e->d_name));
-        ::closedir(dir);
-    }
+    DIR *dir = ::opendir(folder.constData());
+    if (!dir)
+        return false;
+    while (const dirent *e = ::readdir(dir))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.push_back(QByteArray(e->d_name));
+    ::closedir(dir);
     std::sort(names.begin(), names.end());
-    return names;
+    return true;
 }
 
 QByteArray realPath(const QByteArray &native)
@@ -49,36 +59,129 @@ QByteArray realPath(const QByteArray &native)
     return r;
 }
 
-void walk(const QByteArray &folder, const QString &subfolder, bool recursive, const QByteArray &excluded, Collected &out)
-{
-    for (const QByteArray &name : entriesOf(folder)) {
-        const QByteArray path = folder + '/' + name;
-        struct stat st {};
-        if (::lstat(path.constData(), &st) != 0)
-            continue;
-        const bool isLink = S_ISLNK(st.st_mode);
-        if (isLink && ::stat(path.constData(), &st) != 0)
-            continue; // a dangling link
-        const QString below = subfolder.isEmpty() ? pathFromNative(name) : subfolder + QLatin1Char('/') + pathFromNative(name);
-        if (S_ISDIR(st.st_mode)) {
-            if (recursive && !isLink && realPath(path) != excluded)
-                walk(path, below, recursive, excluded, out);
-            continue;
-        }
-        if (!S_ISREG(st.st_mode) || !startsLikePicture(path)) {
-            ++out.skipped;
-            continue;
-        }
-        out.inputs.push_back({pathFromNative(path), subfolder, false});
+class Walker {
+public:
+    Walker(const CollectRules &rules, Collected &out)
+        : m_rules(rules), m_out(out),
+          m_output(rules.outputFolder.isEmpty() || rules.outputFolder == QLatin1String("-") ? QByteArray()
+                                                                                            : realPath(nativePath(rules.outputFolder)))
+    {
     }
+
+    void walk(const QByteArray &folder, const QString &subfolder)
+    {
+        QList<QByteArray> names;
+        if (!entriesOf(folder, names)) {
+            pass(folder, Passed::Unreadable);
+            return;
+        }
+        for (const QByteArray &name : names) {
+            const QByteArray path = folder + '/' + name;
+            const QString below = subfolder.isEmpty() ? pathFromNative(name) : subfolder + QLatin1Char('/') + pathFromNative(name);
+            struct stat st {};
+            if (::lstat(path.constData(), &st) != 0) {
+                pass(path, Passed::Unreadable);
+                continue;
+            }
+            if (name.startsWith('.')) {
+                pass(path, isSaveTemporary(pathFromNative(name)) ? Passed::Temporary : Passed::Hidden);
+                continue;
+            }
+            if (S_ISLNK(st.st_mode)) {
+                struct stat target {};
+                if (::stat(path.constData(), &target) != 0) {
+                    pass(path, Passed::NotPicture); // a dangling link
+                    continue;
+                }
+                if (S_ISDIR(target.st_mode)) {
+                    pass(path, Passed::FolderLink);
+                    continue;
+                }
+                st = target;
+            }
+            if (S_ISDIR(st.st_mode)) {
+                if (!m_rules.recursive)
+                    pass(path, Passed::SubfolderNotWalked);
+                else if (!m_output.isEmpty() && realPath(path) == m_output)
+                    pass(path, Passed::OutputFolder);
+                else
+                    walk(path, below);
+                continue;
+            }
+            const Content content = S_ISREG(st.st_mode) ? contentOf(path) : Content::Other;
+            if (content == Content::Unreadable)
+                pass(path, Passed::Unreadable);
+            else if (content == Content::Other)
+                pass(path, Passed::NotPicture);
+            else
+                m_out.inputs.push_back({pathFromNative(path), subfolder, false});
+        }
+    }
+
+    void pass(const QByteArray &path, Passed why) { m_out.passed.push_back({pathFromNative(path), why}); }
+
+private:
+    const CollectRules &m_rules;
+    Collected &m_out;
+    const QByteArray m_output;
+};
+
+// Names a run beside its inputs writes: a walked picture so named beside
+// the input it comes from is an earlier run's output, not an input.
+void leaveOutOwnOutputs(Collected &out, const QString &suffix)
+{
+    QHash<QString, QSet<QString>> outputsIn; // folder -> names this run's outputs take there
+    for (const BatchInput &input : out.inputs) {
+        if (input.path == QLatin1String("-"))
+            continue;
+        const QString base = batchOutputName(fileNameOf(input.path), QString()).chopped(4);
+        QSet<QString> &names = outputsIn[folderOf(absolutePath(input.path))];
+        names.insert(base + QStringLiteral("_resized.jpg"));
+        if (!suffix.isEmpty())
+            names.insert(base + suffix + QStringLiteral(".jpg"));
+    }
+    QList<BatchInput> kept;
+    for (const BatchInput &input : out.inputs) {
+        const bool own = !input.named && outputsIn.value(folderOf(absolutePath(input.path))).contains(fileNameOf(input.path));
+        if (own)
+            out.passed.push_back({input.path, Passed::OwnOutput});
+        else
+            kept.push_back(input);
+    }
+    out.inputs = kept;
+}
+
+// A file reached twice (named twice, through a link or a second path) is
+// taken the first time only.
+void leaveOutDuplicates(Collected &out)
+{
+    QSet<FileId> seen;
+    QList<BatchInput> kept;
+    for (const BatchInput &input : out.inputs) {
+        const std::optional<FileId> id = input.path == QLatin1String("-") ? std::nullopt : fileId(input.path);
+        if (id && seen.contains(*id)) {
+            out.passed.push_back({input.path, Passed::Duplicate});
+            continue;
+        }
+        if (id)
+            seen.insert(*id);
+        kept.push_back(input);
+    }
+    out.inputs = kept;
 }
 
 } // namespace
 
-Collected collectInputs(const QStringList &names, bool recursive, const QString &excluded)
+bool isSaveTemporary(const QString &name)
+{
+    static const QRegularExpression form(QStringLiteral("^\\..+\\.[0-9a-z]+\\.tmp$"));
+    return form.match(name).hasMatch();
+}
+
+Collected collectInputs(const QStringList &names, const CollectRules &rules)
 {
     Collected out;
-    const QByteArray skip = realPath(nativePath(excluded));
+    Walker walker(rules, out);
     for (const QString &name : names) {
         struct stat st {};
         const QByteArray native = nativePath(name);
@@ -87,9 +190,12 @@ Collected collectInputs(const QStringList &names, bool recursive, const QString 
             out.inputs.push_back({name, QString(), true});
             continue;
         }
-        if (skip.isEmpty() || realPath(native) != skip)
-            walk(native.endsWith('/') && native.size() > 1 ? native.chopped(1) : native, QString(), recursive, skip, out);
+        // A folder named is walked even when it is the output folder: only
+        // the names this run writes are left out there.
+        walker.walk(native.endsWith('/') && native.size() > 1 ? native.chopped(1) : native, QString());
     }
+    leaveOutOwnOutputs(out, rules.suffix);
+    leaveOutDuplicates(out);
     return out;
 }
 

@@ -20,9 +20,15 @@ QString batchOutputName(const QString &inputName, const QString &suffix)
     return baseOf(inputName) + suffix + QStringLiteral(".jpg");
 }
 
+bool suffixUsable(const QString &suffix)
+{
+    return !suffix.contains(QLatin1Char('/')) && !suffix.contains(QChar(0));
+}
+
 QString batchOutputPath(const QString &inputPath, const QString &folder, const QString &suffix, bool inPlace)
 {
-    const QString name = fileNameOf(inputPath);
+    // Standard input's picture is named for it.
+    const QString name = inputPath == QLatin1String("-") ? QStringLiteral("stdin") : fileNameOf(inputPath);
     const QString path = joinedPath(folder, batchOutputName(name, suffix));
     const bool isInput = absolutePath(path) == absolutePath(inputPath) || sameFile(path, inputPath);
     if (!isInput || inPlace)

@@ -9,6 +9,10 @@ namespace tovalin {
 // single-picture rule is another (intake).
 QString batchOutputName(const QString &inputName, const QString &suffix);
 
+// Whether a suffix names a file beside the output's base name: no folder
+// separator, so no output leaves its folder.
+bool suffixUsable(const QString &suffix);
+
 // The output's full path in `folder`; where it would be the input itself
 // (photo.jpg beside photo.jpg) and the input may not be replaced,
 // "_resized" is added before ".jpg".

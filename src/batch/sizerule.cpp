@@ -1,6 +1,7 @@
 #include "batch/sizerule.h"
 
 #include "common/numbers.h"
+#include "imaging/jpeg/jpeg.h"
 
 #include <algorithm>
 #include <cmath>
@@ -53,6 +54,27 @@ QSize targetSize(const SizeRule &rule, QSize source)
         return size.boundedTo(QSize(rule.width, rule.height));
     }
     return size;
+}
+
+namespace {
+
+std::optional<int> wholeNumber(const QString &text, int least, int most)
+{
+    bool ok = false;
+    const int v = text.trimmed().toInt(&ok);
+    return ok && v >= least && v <= most ? std::optional<int>(v) : std::nullopt;
+}
+
+} // namespace
+
+std::optional<int> percentFromText(const QString &text)
+{
+    return wholeNumber(text, 1, kMaxBatchPercent);
+}
+
+std::optional<int> edgeFromText(const QString &text)
+{
+    return wholeNumber(text, 1, kMaxJpegSide);
 }
 
 } // namespace tovalin

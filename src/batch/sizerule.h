@@ -1,5 +1,7 @@
 #pragma once
 #include <QSize>
+#include <QString>
+#include <optional>
 
 namespace tovalin {
 
@@ -22,5 +24,12 @@ struct SizeRule {
 
 // The output size for a picture of `source` size; at least 1 x 1.
 QSize targetSize(const SizeRule &rule, QSize source);
+
+// A batch's limits, the same from the command line and the window.
+constexpr int kMaxBatchPercent = 10000;
+// A percentage of 1 to kMaxBatchPercent, or a long edge of 1 to the
+// largest JPEG side, as typed (surrounding blanks allowed).
+std::optional<int> percentFromText(const QString &text);
+std::optional<int> edgeFromText(const QString &text);
 
 } // namespace tovalin

@@ -2,6 +2,8 @@
 
 #include "batch/batchrunner.h"
 #include "batch/collect.h"
+#include "batch/naming.h"
+#include "common/memorypolicy.h"
 #include "cli/jsonline.h"
 #include "common/nativepath.h"
 #include "imaging/decode/decode.h"
@@ -16,11 +18,9 @@
 #include <QRegularExpression>
 
 #include <atomic>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <optional>
-#include <thread>
 #include <unistd.h>
 
 namespace tovalin {
@@ -138,13 +138,13 @@ Parsed parse(QStringList args, bool ja)
         b.size.width = s->width();
         b.size.height = s->height();
     } else if (p.isSet(scale)) {
-        const std::optional<int> v = wholeNumber(p.value(scale), 1, 10000);
+        const std::optional<int> v = percentFromText(p.value(scale));
         if (!v)
             return bad(scale);
         b.size.kind = SizeRule::Scale;
         b.size.percent = *v;
     } else if (p.isSet(longEdge)) {
-        const std::optional<int> v = wholeNumber(p.value(longEdge), 1, kMaxJpegSide);
+        const std::optional<int> v = edgeFromText(p.value(longEdge));
         if (!v)
             return bad(longEdge);
         b.size.kind = SizeRule::LongEdge;
@@ -192,6 +192,12 @@ Parsed parse(QStringList args, bool ja)
     }
     if (r.inputs.isEmpty())
         out.usageError = text::kNoInputs.in(ja);
+    else if (p.isSet(output) && b.outputFolder.isEmpty())
+        out.usageError = text::kEmptyOutput.in(ja);
+    else if (!suffixUsable(b.suffix))
+        out.usageError = text::kSuffixWithSlash.in(ja);
+    else if (r.inputs.contains(QStringLiteral("-")) && b.outputFolder.isEmpty())
+        out.usageError = text::kStdinNeedsOutput.in(ja);
     else if (r.inputs.count(QStringLiteral("-")) > 1)
         out.usageError = text::kOneStdin.in(ja);
     else if (b.outputFolder == QLatin1String("-") && r.json)
@@ -213,6 +219,7 @@ QString errorCode(const BatchOutcome &o)
     case BatchProblem::OutputTaken: return QStringLiteral("output_taken");
     case BatchProblem::NoOutputFolder: return QStringLiteral("no_output_folder");
     case BatchProblem::NoShrinkFits: return QStringLiteral("no_size_fits");
+    case BatchProblem::LinkInOutput: return QStringLiteral("link_in_output");
     case BatchProblem::Interrupted: return QStringLiteral("interrupted");
     case BatchProblem::Decode:
         switch (o.decodeError) {
@@ -233,6 +240,7 @@ QString errorCode(const BatchOutcome &o)
         case JobFailure::OutOfMemory: return QStringLiteral("out_of_memory");
         case JobFailure::EncodeFailed: return QStringLiteral("encode_failed");
         case JobFailure::Cancelled: return QStringLiteral("interrupted");
+        case JobFailure::NoSizeFits: return QStringLiteral("no_size_fits");
         case JobFailure::SaveFailed:
             switch (o.job.saveError) {
             case SaveError::NoFileName: return QStringLiteral("no_file_name");
@@ -243,6 +251,7 @@ QString errorCode(const BatchOutcome &o)
             case SaveError::FileReadOnly: return QStringLiteral("output_read_only");
             case SaveError::LinkNotReplaceable: return QStringLiteral("link_not_replaceable");
             case SaveError::DiskFull: return QStringLiteral("disk_full");
+            case SaveError::Exists: return QStringLiteral("output_exists");
             case SaveError::WriteFailed:
             case SaveError::None: return QStringLiteral("write_failed");
             }
@@ -252,6 +261,22 @@ QString errorCode(const BatchOutcome &o)
         break;
     }
     return QStringLiteral("failed");
+}
+
+QString passedCode(Passed why)
+{
+    switch (why) {
+    case Passed::Hidden: return QStringLiteral("hidden");
+    case Passed::Temporary: return QStringLiteral("temporary_file");
+    case Passed::OwnOutput: return QStringLiteral("own_output");
+    case Passed::NotPicture: return QStringLiteral("not_a_picture");
+    case Passed::SubfolderNotWalked: return QStringLiteral("subfolder_not_walked");
+    case Passed::FolderLink: return QStringLiteral("folder_link");
+    case Passed::OutputFolder: return QStringLiteral("output_folder");
+    case Passed::Duplicate: return QStringLiteral("duplicate");
+    case Passed::Unreadable: return QStringLiteral("unreadable");
+    }
+    return QStringLiteral("skipped");
 }
 
 // Standard error's progress line, on a terminal only.
@@ -283,37 +308,88 @@ private:
     QElapsedTimer m_clock;
 };
 
-QByteArray readStandardInput()
+// Standard input's picture, read up to the same bound as a file's.
+FileBytes readStandardInput()
 {
-    QByteArray bytes;
+    FileBytes in;
     char buffer[1 << 16];
     for (;;) {
         const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0)
+            in.error = DecodeError::CannotOpen;
         if (n <= 0)
             break;
-        bytes.append(buffer, n);
+        if (in.bytes.size() + n > maxFileBytes()) {
+            in.bytes.clear();
+            in.error = DecodeError::TooLarge;
+            break;
+        }
+        in.bytes.append(buffer, n);
     }
-    return bytes;
+    in.fileSize = in.bytes.size();
+    return in;
 }
 
-void writeAll(int fd, const QByteArray &bytes)
+// errno of the failure, 0 when every byte went out.
+int writeAll(int fd, const QByteArray &bytes)
 {
     for (qsizetype at = 0; at < bytes.size();) {
         const ssize_t n = ::write(fd, bytes.constData() + at, std::size_t(bytes.size() - at));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return;
+            return n < 0 ? errno : EIO;
         at += n;
     }
+    return 0;
+}
+
+// A line for people: control bytes and bytes that are not UTF-8 in names
+// are shown as \xHH, so no name moves the cursor or forges a line.
+QByteArray forPeople(const QByteArray &line)
+{
+    QByteArray out;
+    const auto *p = reinterpret_cast<const unsigned char *>(line.constData());
+    const qsizetype size = line.size();
+    for (qsizetype i = 0; i < size;) {
+        const unsigned char c = p[i];
+        int length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 && c >= 0xC2 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 && c <= 0xF4 ? 4 : 0;
+        for (int k = 1; k < length; ++k)
+            if (i + k >= size || (p[i + k] & 0xC0) != 0x80)
+                length = 0;
+        // Overlong three- and four-byte forms, surrogates, and past U+10FFFF.
+        if (length == 3 && ((c == 0xE0 && p[i + 1] < 0xA0) || (c == 0xED && p[i + 1] >= 0xA0)))
+            length = 0;
+        if (length == 4 && ((c == 0xF0 && p[i + 1] < 0x90) || (c == 0xF4 && p[i + 1] >= 0x90)))
+            length = 0;
+        if (length == 0 || (length == 1 && (c < 0x20 || c == 0x7F))) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+            ++i;
+            continue;
+        }
+        out.append(line.constData() + i, length);
+        i += length;
+    }
+    return out;
 }
 
 void printLine(FILE *to, const QString &line)
 {
-    std::fputs((nativePath(line) + '\n').constData(), to);
+    std::fputs((forPeople(nativePath(line)) + '\n').constData(), to);
     std::fflush(to);
+}
+
+int exitStatus(int signal, const text::BatchCounts &counts)
+{
+    if (signal)
+        return 128 + signal;
+    if (counts.failed > 0)
+        return 1;
+    return counts.overTarget > 0 ? 3 : 0;
 }
 
 } // namespace
@@ -336,35 +412,70 @@ int runCli(int argc, char **argv)
     }
     const Request &r = *parsed.request;
     const bool toStdout = r.batch.outputFolder == QLatin1String("-");
-    const Collected collected = collectInputs(r.inputs, r.recursive, toStdout ? QString() : r.batch.outputFolder);
+    const Collected collected = collectInputs(r.inputs, {r.recursive, r.batch.outputFolder, r.batch.suffix});
     if (toStdout && collected.inputs.size() != 1) {
         printLine(stderr, QStringLiteral("tovalin-cli: ") + text::kStdoutOneInput.in(ja));
         return 2;
     }
     const QList<PlannedFile> planned = planOutputs(collected.inputs, r.batch);
-    const QByteArray stdinBytes = r.inputs.contains(QStringLiteral("-")) ? readStandardInput() : QByteArray();
+    const FileBytes stdinFile = r.inputs.contains(QStringLiteral("-")) ? readStandardInput() : FileBytes{};
+    const std::int64_t budget = defaultBatchMemory();
+    const int jobs = jobsWithin(r.jobs, budget);
 
     // A stop asked for by a signal: files being made are abandoned, files
-    // being written finish, nothing half-written is left.
+    // being written finish, nothing half-written is left. A closed pipe is
+    // a write error, not a signal.
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     for (int s : {SIGINT, SIGTERM, SIGHUP})
         sigaction(s, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
 
     const bool human = !r.quiet && !r.json;
+    if (jobs < r.jobs && !r.quiet)
+        printLine(stderr, QStringLiteral("tovalin-cli: ") + text::kJobsLowered.in(ja).arg(jobs));
+    text::BatchCounts counts;
+    bool streamBroken = false; // standard output refused a JSON line: nothing more can be reported
+    const auto jsonOut = [&](const JsonLine &line) {
+        if (!streamBroken && writeAll(STDOUT_FILENO, line.line()) != 0)
+            streamBroken = true;
+        return !streamBroken;
+    };
+    // Entries of walked folders that are not processed: each said, and counted.
+    for (const PassedEntry &e : collected.passed) {
+        const bool unreadable = e.why == Passed::Unreadable;
+        (unreadable ? counts.failed : counts.skipped) += 1;
+        ++counts.passed[e.why];
+        if (r.json) {
+            JsonLine line;
+            line.add("input", e.path).addNull("output").add("status", QString::fromLatin1(unreadable ? "failed" : "skipped"));
+            for (const char *key : {"width", "height", "bytes", "factor", "trials"})
+                line.addNull(key);
+            line.add("over_target", false).add("ms", std::optional<long long>(0));
+            line.add("error_code", passedCode(e.why)).add("error", text::passedReason(e.why, ja));
+            if (!jsonOut(line))
+                counts.failed += !unreadable;
+        } else if (unreadable) {
+            printLine(stderr, text::failedLine(e.path, text::passedReason(e.why, ja)));
+        }
+    }
     Progress progress(int(planned.size()), !r.quiet && !toStdout && isatty(STDERR_FILENO));
-    int done = 0, written = 0, skipped = 0, failed = 0;
-    BatchRunner runner(planned, r.batch, r.jobs, defaultBatchMemory(), [&](int index, const BatchOutcome &o) {
+    int done = 0;
+    BatchRunner runner(planned, r.batch, jobs, budget, [&](int index, BatchOutcome o) {
         const PlannedFile &f = planned[index];
         ++done;
-        written += o.status == BatchStatus::Written;
-        skipped += o.status == BatchStatus::Skipped;
-        failed += o.status == BatchStatus::Failed;
         progress.clear();
-        if (toStdout && o.status == BatchStatus::Written)
-            writeAll(STDOUT_FILENO, o.job.bytes);
-        const QString reason = text::batchProblem(o, f.output, ja);
+        if (toStdout && o.status == BatchStatus::Written) {
+            if (const int error = writeAll(STDOUT_FILENO, o.job.bytes)) {
+                o.status = BatchStatus::Failed;
+                o.problem = BatchProblem::Job;
+                o.job.failure = JobFailure::SaveFailed;
+                o.job.saveError = error == ENOSPC ? SaveError::DiskFull : SaveError::WriteFailed;
+            }
+        }
+        const bool over = o.status == BatchStatus::Written && o.job.overTarget;
+        const QString reason = text::batchProblem(o, f.output, ja, true);
         if (r.json) {
             const bool ok = o.status == BatchStatus::Written;
             JsonLine line;
@@ -374,43 +485,40 @@ int runCli(int argc, char **argv)
             line.add("width", known(o.job.width)).add("height", known(o.job.height)).add("bytes", known(o.job.bytesWritten));
             line.add("factor", known(o.job.factor));
             line.add("trials", ok && r.batch.mode == JobMode::TargetSize ? std::optional<long long>(o.job.trials) : std::nullopt);
-            line.add("over_target", ok && o.job.overTarget).add("ms", std::optional<long long>(o.ms));
+            line.add("over_target", over).add("ms", std::optional<long long>(o.ms));
             if (ok)
                 line.addNull("error_code").addNull("error");
             else
                 line.add("error_code", errorCode(o)).add("error", reason);
-            writeAll(STDOUT_FILENO, line.line());
+            if (!jsonOut(line)) {
+                o.status = BatchStatus::Failed; // unreported is not done
+                runner.stopSoon();
+            }
         } else if (o.status == BatchStatus::Failed) {
             printLine(stderr, text::failedLine(f.input.path, reason));
         } else if (human && o.status == BatchStatus::Skipped) {
             printLine(toStdout ? stderr : stdout, text::skippedLine(f.input.path, f.output, ja));
-        } else if (human) {
-            printLine(toStdout ? stderr : stdout,
-                      text::writtenLine(f.input.path, f.output, o.job.width, o.job.height, o.job.bytesWritten, o.job.factor, ja));
+        } else if (human || over) {
+            printLine(toStdout || !human ? stderr : stdout,
+                      text::writtenLine(f.input.path, f.output, o.job.width, o.job.height, o.job.bytesWritten, o.job.factor, over, ja));
         }
+        counts.written += o.status == BatchStatus::Written;
+        counts.skipped += o.status == BatchStatus::Skipped;
+        counts.failed += o.status == BatchStatus::Failed;
+        counts.overTarget += over;
         progress.draw(done);
     });
     runner.watch(&g_signal);
-    std::atomic<bool> finished{false};
-    std::thread watcher([&] {
-        while (!finished) {
-            if (g_signal)
-                runner.stop();
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    });
     progress.draw(0);
-    runner.run(stdinBytes);
-    finished = true;
-    watcher.join();
+    runner.run(stdinFile);
     progress.clear();
-    if (g_signal) {
+    if (g_signal)
         printLine(stderr, QStringLiteral("tovalin-cli: ") + text::kInterrupted.in(ja));
-        return 128 + g_signal;
-    }
-    if (human && planned.size() > 1)
-        printLine(stderr, text::summaryLine(written, skipped, failed, ja));
-    return failed > 0 ? 1 : 0;
+    else if (!r.quiet && (planned.size() + collected.passed.size() > 1 || counts.overTarget > 0))
+        printLine(stderr, text::summaryLine(counts, ja));
+    if (streamBroken)
+        printLine(stderr, QStringLiteral("tovalin-cli: ") + text::kOutputUnwritable.in(ja));
+    return exitStatus(g_signal, counts);
 }
 
 } // namespace tovalin

@@ -5,6 +5,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstdio>
 #include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -48,9 +49,33 @@ bool writeAll(int fd, const QByteArray &bytes)
 
 SaveError writeError() { return errno == ENOSPC || errno == EDQUOT ? SaveError::DiskFull : SaveError::WriteFailed; }
 
+// Puts the finished file at the name only if nothing stands there, in one
+// step the kernel checks: renameat2's RENAME_NOREPLACE, or a hard link
+// where the file system lacks it. Where neither works (FAT), a check right
+// before the rename is the narrowest window to be had.
+int placeWithoutReplacing(const QByteArray &temp, const QByteArray &target)
+{
+    if (::renameat2(AT_FDCWD, temp.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return -1;
+    if (::link(temp.constData(), target.constData()) == 0) {
+        ::unlink(temp.constData());
+        return 0;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS)
+        return -1;
+    struct stat st {};
+    if (::lstat(target.constData(), &st) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return ::rename(temp.constData(), target.constData());
+}
+
 } // namespace
 
-SaveError writeFileReplacing(const QString &path, const QByteArray &bytes, bool durable)
+SaveError writeFileReplacing(const QString &path, const QByteArray &bytes, bool durable, Existing existing)
 {
     const QString absolute = absolutePath(path);
     if (fileNameOf(absolute).isEmpty())
@@ -69,6 +94,8 @@ SaveError writeFileReplacing(const QString &path, const QByteArray &bytes, bool 
     const bool exists = ::lstat(finalPath.constData(), &old) == 0;
     if (exists && S_ISDIR(old.st_mode))
         return SaveError::IsFolder;
+    if (exists && existing == Existing::Keep)
+        return SaveError::Exists;
     if (exists && S_ISREG(old.st_mode) && ::access(finalPath.constData(), W_OK) != 0)
         return SaveError::FileReadOnly;
 
@@ -89,9 +116,13 @@ SaveError writeFileReplacing(const QString &path, const QByteArray &bytes, bool 
         return failed;
     }
     // rename replaces a link itself, never the file it points to.
-    if (::rename(tempPath.constData(), finalPath.constData()) != 0) {
+    const int placed = existing == Existing::Keep ? placeWithoutReplacing(tempPath, finalPath)
+                                                  : ::rename(tempPath.constData(), finalPath.constData());
+    if (placed != 0) {
         const int why = errno;
         ::unlink(tempPath.constData());
+        if (why == EEXIST)
+            return SaveError::Exists;
         // In a shared (sticky) folder only a file's owner may replace it.
         if (why == EPERM || why == EACCES)
             return exists && S_ISLNK(old.st_mode) ? SaveError::LinkNotReplaceable : SaveError::FileReadOnly;

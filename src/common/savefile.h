@@ -16,6 +16,12 @@ enum class SaveError {
     LinkNotReplaceable, // another user's link stands at the name in a shared folder
     DiskFull,          // no space left
     WriteFailed,       // any other failure to write or replace
+    Exists,            // something stands at the name and may not be replaced
+};
+
+enum class Existing {
+    Replace, // a file at the name is replaced whole
+    Keep,    // a file at the name, even one made while we write, is kept
 };
 
 // Writes the whole file beside the target and renames it over the target,
@@ -25,6 +31,9 @@ enum class SaveError {
 // `durable`: the bytes are on the disk before the rename (a power cut
 // leaves the old file or the new one); files of our own that are only a
 // convenience (the size search's work files) skip that wait.
-SaveError writeFileReplacing(const QString &path, const QByteArray &bytes, bool durable = true);
+// With Existing::Keep the last step itself refuses to replace anything
+// (Exists), so a file that appears after any check is still kept.
+SaveError writeFileReplacing(const QString &path, const QByteArray &bytes, bool durable = true,
+                             Existing existing = Existing::Replace);
 
 } // namespace tovalin

@@ -156,14 +156,14 @@ void encodeAhead(Encodings &encodings, int lo, int hi, std::int64_t target)
 }
 
 // An empty path keeps the file's bytes in the result instead (standard output).
-ResizeResult saved(ResizeResult r, const QString &path, const QByteArray &bytes)
+ResizeResult saved(ResizeResult r, const QString &path, const QByteArray &bytes, Existing existing)
 {
     if (path.isEmpty()) {
         r.bytes = bytes;
         r.bytesWritten = bytes.size();
         return r;
     }
-    r.saveError = writeFileReplacing(path, bytes);
+    r.saveError = writeFileReplacing(path, bytes, true, existing);
     if (r.saveError != SaveError::None) {
         r.failure = JobFailure::SaveFailed;
         return r;
@@ -173,7 +173,7 @@ ResizeResult saved(ResizeResult r, const QString &path, const QByteArray &bytes)
     return r;
 }
 
-bool cancelled(const JobControl *control) { return control && control->cancel.load(); }
+bool cancelled(const JobControl *control) { return control && control->stopped(); }
 
 // One size's factor search, in memory: the trials' coefficients, every
 // encoding's size, and the factor the search settles on.
@@ -253,7 +253,13 @@ Shrunk findShrunkSize(const QImage &source, QSize asked, std::int64_t target, in
 {
     Shrunk out;
     const auto heightFor = [&](int w) { return std::max(1, int(std::lround(double(asked.height()) * w / asked.width()))); };
-    int lo = 0, hi = asked.width(); // lo meets the target (0: none found yet), hi does not
+    // The narrowest width whose sides are both at least the smallest side.
+    int least = std::max(kMinShrunkSide, int(std::ceil((kMinShrunkSide - 0.5) * asked.width() / asked.height())));
+    while (heightFor(least) < kMinShrunkSide)
+        ++least;
+    while (least > kMinShrunkSide && heightFor(least - 1) >= kMinShrunkSide)
+        --least;
+    int lo = least - 1, hi = asked.width(); // lo meets the target (least - 1: none found yet), hi does not
     int w = asked.width();
     std::int64_t atW = tooLargeAt;
     while (hi - lo > 1) {
@@ -284,7 +290,7 @@ Shrunk findShrunkSize(const QImage &source, QSize asked, std::int64_t target, in
             atW = target; // guess the middle itself
         }
     }
-    if (lo > 0)
+    if (lo >= least)
         out.size = QSize(lo, heightFor(lo));
     return out;
 }
@@ -315,7 +321,11 @@ ResizeResult searchAndSave(const ResizeRequest &request, const QImage &picture, 
             return r;
         }
         r.shrinkFailed = !shrunk.size.isValid();
-        if (shrunk.size.isValid() && shrunk.size != picture.size()) {
+        if (r.shrinkFailed) {
+            r.failure = JobFailure::NoSizeFits; // an over-target file is never written as if it fitted
+            return r;
+        }
+        if (shrunk.size != picture.size()) {
             const QImage smaller = resized(request.source, shrunk.size.width(), shrunk.size.height());
             if (smaller.isNull()) {
                 r.failure = JobFailure::OutOfMemory;
@@ -359,10 +369,10 @@ ResizeResult searchAndSave(const ResizeRequest &request, const QImage &picture, 
                           && (output == QFileInfo(minPath).absoluteFilePath() || output == QFileInfo(maxPath).absoluteFilePath());
     if (sameName) {
         const bool workFilesSaved = writeWorkFiles();
-        r = saved(r, request.outputPath, final);
+        r = saved(r, request.outputPath, final, request.existing);
         r.workFilesSaved = workFilesSaved;
     } else {
-        r = saved(r, request.outputPath, final);
+        r = saved(r, request.outputPath, final, request.existing);
         r.workFilesSaved = r.failure == JobFailure::None && writeWorkFiles();
     }
     r.overTarget = r.failure == JobFailure::None && r.bytesWritten > request.settings.targetBytes;
@@ -404,7 +414,7 @@ ResizeResult runResizeJob(const ResizeRequest &request, JobControl *control)
     r.factor = request.settings.factor;
     r.width = picture.width();
     r.height = picture.height();
-    return saved(r, request.outputPath, withMetadata(jpeg.bytes, request.metadata));
+    return saved(r, request.outputPath, withMetadata(jpeg.bytes, request.metadata), request.existing);
 }
 
 } // namespace tovalin

@@ -26,6 +26,7 @@ struct ResizeRequest {
     ShrinkMode shrink = ShrinkMode::Off;
     int shrinkFloor = kDefaultShrinkFloor;
     QByteArray metadata; // a whole APP1 segment put into the file; counts toward the target
+    Existing existing = Existing::Replace; // Keep: a file at the output path is never replaced
 };
 
 enum class JobFailure {
@@ -34,6 +35,7 @@ enum class JobFailure {
     EncodeFailed, // the encoder refused the picture
     SaveFailed,   // the output could not be written (saveError says why)
     Cancelled,    // stopped before anything was written
+    NoSizeFits,   // ShrinkMode::Apply: no size meets the target at or under the floor; nothing written
 };
 
 // Everything a run produced, for the window to word.
@@ -60,7 +62,12 @@ struct JobControl {
     std::atomic<int> trials{0}; // iterations of the size search begun, at most nine
     std::atomic<int> shrinkSteps{0}; // sizes tried by the search for a smaller size
     std::atomic<bool> cancel{false};
+    const std::atomic<int> *signal = nullptr; // a signal handler's flag: non-zero stops too
+    bool stopped() const { return cancel.load() || (signal && signal->load() != 0); }
 };
+
+// The smallest side shrink to fit chooses: a smaller picture is no use.
+constexpr int kMinShrunkSide = 16;
 
 // Resize bicubically, encode with the factor or with the factor found by the
 // size search, and write the output (and in size mode the work files).

@@ -49,7 +49,7 @@ QString cliHelp(bool japanese)
             "  -r, --recursive     フォルダの中のフォルダもたどる\n"
             "  --suffix S          出力ファイル名の .jpg の前に S を付ける\n"
             "  --overwrite         既存の出力ファイルを置き換える（既定はとばす）\n"
-            "  --in-place          元の画像ファイルの置き換えを許す\n"
+            "  --in-place          元の画像ファイルを、それ自身の出力で置き換える\n"
             "  --keep-date         出力に元の画像の更新日時を付ける\n"
             "  --metadata none|safe  safe: 撮影日時・カメラ・露出を残し、位置情報などは除く\n"
             "その他:\n"
@@ -58,7 +58,9 @@ QString cliHelp(bool japanese)
             "  --json              一つのファイルごとに一行のJSONを出力する\n"
             "  -h, --help          この説明を表示して終了します。\n"
             "  -v, --version       版を表示して終了します。\n\n"
-            "終了コード: 0 失敗なし、1 失敗あり、2 使い方の誤り、128+シグナル番号 中断\n");
+            "終了コード（複数あるときは左のものを返す）:\n"
+            "  2 使い方の誤り、128+シグナル番号 中断、1 失敗あり、\n"
+            "  3 失敗はないが指定容量を超えたファイルあり、0 すべて成功\n");
     return QStringLiteral(
         "Usage: tovalin-cli [options] FILE|FOLDER...\n"
         "Resizes pictures bicubically and saves them as JPEG. - is standard input.\n\n"
@@ -79,7 +81,7 @@ QString cliHelp(bool japanese)
         "  -r, --recursive     walk the folders' subfolders too\n"
         "  --suffix S          put S before the output name's .jpg\n"
         "  --overwrite         replace existing outputs (default: skip them)\n"
-        "  --in-place          allow an input file to be replaced\n"
+        "  --in-place          replace each input file by its own output\n"
         "  --keep-date         give the output the input's modification time\n"
         "  --metadata none|safe  safe keeps date taken, camera and exposure, drops place\n"
         "Other:\n"
@@ -88,14 +90,19 @@ QString cliHelp(bool japanese)
         "  --json              one JSON object per file on standard output\n"
         "  -h, --help          show this help and exit\n"
         "  -v, --version       show the version and exit\n\n"
-        "Exit status: 0 none failed, 1 some failed, 2 usage error, 128+signal interrupted\n");
+        "Exit status (the first that applies, in this order):\n"
+        "  2 usage error, 128+signal interrupted, 1 some file failed,\n"
+        "  3 none failed but some file is over its --kb target, 0 all written\n");
 }
 
-QString writtenLine(const QString &input, const QString &output, int width, int height, qint64 bytes, int factor, bool japanese)
+QString writtenLine(const QString &input, const QString &output, int width, int height, qint64 bytes, int factor, bool overTarget,
+                    bool japanese)
 {
     if (japanese)
-        return QStringLiteral("%1 → %2（%3×%4、%5バイト、Qファクタ %6）").arg(input, output).arg(width).arg(height).arg(bytes).arg(factor);
-    return QStringLiteral("%1 -> %2 (%3x%4, %5 bytes, factor %6)").arg(input, output).arg(width).arg(height).arg(bytes).arg(factor);
+        return QStringLiteral("%1 → %2（%3×%4、%5バイト、Qファクタ %6）").arg(input, output).arg(width).arg(height).arg(bytes).arg(factor)
+               + (overTarget ? QStringLiteral("　指定容量を超えています") : QString());
+    return QStringLiteral("%1 -> %2 (%3x%4, %5 bytes, factor %6)").arg(input, output).arg(width).arg(height).arg(bytes).arg(factor)
+           + (overTarget ? QStringLiteral(" OVER TARGET") : QString());
 }
 
 QString skippedLine(const QString &input, const QString &output, bool japanese)
@@ -109,13 +116,68 @@ QString failedLine(const QString &input, const QString &reason)
     return QStringLiteral("%1: %2").arg(input, reason);
 }
 
-QString summaryLine(int written, int skipped, int failed, bool japanese)
+QString passedReason(Passed why, bool japanese)
 {
-    return japanese ? QStringLiteral("保存 %1、とばした %2、失敗 %3").arg(written).arg(skipped).arg(failed)
-                    : QStringLiteral("%1 written, %2 skipped, %3 failed").arg(written).arg(skipped).arg(failed);
+    const auto t = [japanese](const char16_t *ja, const char *en) { return japanese ? QString::fromUtf16(ja) : QString::fromLatin1(en); };
+    switch (why) {
+    case Passed::Hidden: return t(u"隠しファイルです。", "A hidden entry.");
+    case Passed::Temporary: return t(u"中断された保存の一時ファイルです。", "A temporary file of an interrupted save.");
+    case Passed::OwnOutput: return t(u"この変換の出力ファイルの名前です。", "A name this run's outputs take.");
+    case Passed::NotPicture: return t(u"画像ファイルではありません。", "Not a picture.");
+    case Passed::SubfolderNotWalked: return t(u"サブフォルダです（-r でたどります）。", "A subfolder (use -r).");
+    case Passed::FolderLink: return t(u"フォルダへのリンクはたどりません。", "A link to a folder is not followed.");
+    case Passed::OutputFolder: return t(u"保存先のフォルダはたどりません。", "The output folder is not walked.");
+    case Passed::Duplicate: return t(u"同じファイルをすでに取り上げています。", "The same file is already taken.");
+    case Passed::Unreadable: return t(u"読み取れません。", "Cannot be read.");
+    }
+    return {};
 }
 
-QString batchProblem(const BatchOutcome &o, const QString &output, bool japanese)
+QString summaryLine(const BatchCounts &c, bool japanese)
+{
+    QString line = japanese ? QStringLiteral("保存 %1、とばした %2、失敗 %3").arg(c.written).arg(c.skipped).arg(c.failed)
+                            : QStringLiteral("%1 written, %2 skipped, %3 failed").arg(c.written).arg(c.skipped).arg(c.failed);
+    if (c.overTarget > 0)
+        line += japanese ? QStringLiteral("、指定容量超え %1").arg(c.overTarget) : QStringLiteral(", %1 over target").arg(c.overTarget);
+    QStringList reasons;
+    for (auto it = c.passed.cbegin(); it != c.passed.cend(); ++it) {
+        const int n = it.value();
+        switch (it.key()) {
+        case Passed::Hidden: reasons << (japanese ? QStringLiteral("隠しファイル %1").arg(n) : QStringLiteral("%1 hidden").arg(n)); break;
+        case Passed::Temporary:
+            reasons << (japanese ? QStringLiteral("一時ファイル %1").arg(n) : QStringLiteral("%1 temporary files").arg(n));
+            break;
+        case Passed::OwnOutput:
+            reasons << (japanese ? QStringLiteral("出力ファイルの名前 %1").arg(n) : QStringLiteral("%1 outputs of a run").arg(n));
+            break;
+        case Passed::NotPicture:
+            reasons << (japanese ? QStringLiteral("画像でない %1").arg(n) : QStringLiteral("%1 not pictures").arg(n));
+            break;
+        case Passed::SubfolderNotWalked:
+            reasons << (japanese ? QStringLiteral("たどらないサブフォルダ %1（-r でたどります）").arg(n)
+                                 : QStringLiteral("%1 subfolders not walked: use -r").arg(n));
+            break;
+        case Passed::FolderLink:
+            reasons << (japanese ? QStringLiteral("フォルダへのリンク %1").arg(n) : QStringLiteral("%1 links to folders").arg(n));
+            break;
+        case Passed::OutputFolder:
+            reasons << (japanese ? QStringLiteral("保存先のフォルダ %1").arg(n) : QStringLiteral("%1 output folder").arg(n));
+            break;
+        case Passed::Duplicate:
+            reasons << (japanese ? QStringLiteral("重複 %1").arg(n) : QStringLiteral("%1 duplicates").arg(n));
+            break;
+        case Passed::Unreadable:
+            reasons << (japanese ? QStringLiteral("読み取れない %1").arg(n) : QStringLiteral("%1 unreadable").arg(n));
+            break;
+        }
+    }
+    if (!reasons.isEmpty())
+        line += (japanese ? QStringLiteral("（") : QStringLiteral(" (")) + reasons.join(japanese ? QStringLiteral("、") : QStringLiteral(", "))
+                + (japanese ? QStringLiteral("）") : QStringLiteral(")"));
+    return line;
+}
+
+QString batchProblem(const BatchOutcome &o, const QString &output, bool japanese, bool commandLine)
 {
     const auto t = [japanese](const QString &ja, const QString &en) { return japanese ? ja : en; };
     switch (o.problem) {
@@ -123,17 +185,23 @@ QString batchProblem(const BatchOutcome &o, const QString &output, bool japanese
     case BatchProblem::OutputExists:
         return t(QStringLiteral("出力「%1」がすでにあります。").arg(output), QStringLiteral("%1 exists.").arg(output));
     case BatchProblem::OutputIsInput:
-        return t(QStringLiteral("出力「%1」は、この実行の別の入力ファイルです（--suffix で名前を変えるか、--in-place で置き換えを許して下さい）。").arg(output),
-                 QStringLiteral("The output %1 is another input of this run (use --suffix, or --in-place to replace it).").arg(output));
+        if (!commandLine)
+            return QStringLiteral("出力「%1」は、この変換の別の画像ファイルなので、置き換えません。").arg(output);
+        return t(QStringLiteral("出力「%1」は、この実行の別の入力ファイルです（--suffix か -o で別の名前にして下さい）。").arg(output),
+                 QStringLiteral("The output %1 is another input of this run (name it otherwise with --suffix or -o).").arg(output));
     case BatchProblem::OutputTaken:
         return t(QStringLiteral("出力「%1」には、この実行の先のファイルが保存されます。").arg(output),
                  QStringLiteral("An earlier file of this run writes %1.").arg(output));
     case BatchProblem::NoOutputFolder:
         return t(QStringLiteral("保存先のフォルダを作れません。"), QStringLiteral("The destination folder cannot be made."));
+    case BatchProblem::LinkInOutput:
+        return t(QStringLiteral("保存先の中のフォルダがリンクのため、保存しません。"),
+                 QStringLiteral("A folder below the destination is a link; nothing is written through it."));
     case BatchProblem::Decode: return decodeProblem(o.decodeError, o.claimedSize, japanese);
     case BatchProblem::Job: return jobProblem(o.job, japanese);
     case BatchProblem::NoShrinkFits:
-        return t(QStringLiteral("どの大きさでも、指定したファイル容量に収まりません。"), QStringLiteral("No size meets the target."));
+        return t(QStringLiteral("どの大きさでも、指定したファイル容量に収まりません。保存しませんでした。"),
+                 QStringLiteral("No size meets the target; nothing was written."));
     case BatchProblem::Interrupted: return t(QStringLiteral("中断しました。"), QStringLiteral("Interrupted."));
     }
     return {};
@@ -170,6 +238,10 @@ QString decodeProblem(DecodeError error, QSize size, bool japanese)
     case DecodeError::Damaged: return t(u"画像ファイルが壊れています。", "The picture file is damaged.");
     case DecodeError::NoPixels: return t(u"画像の幅か高さが0ピクセルです。", "The picture is 0 pixels wide or high.");
     case DecodeError::TooLarge:
+        if (size.isEmpty()) // refused from the file's length
+            return (japanese ? QStringLiteral("ファイルが大きすぎて読み込めません（%1MBまで）。")
+                             : QStringLiteral("The file is too large to read (at most %1 MB)."))
+                .arg(maxFileBytes() >> 20);
         return (japanese ? QStringLiteral("%1×%2ピクセルの画像は大きすぎて扱えません（%3メガピクセルまで）。")
                          : QStringLiteral("A picture of %1x%2 pixels is too large (at most %3 megapixels)."))
             .arg(size.width()).arg(size.height()).arg(maxPixels() / 1000000);
@@ -196,6 +268,7 @@ QString saveProblem(SaveError error, bool japanese)
                  "Another user's symbolic link of that name is in the way.");
     case SaveError::DiskFull: return t(u"ディスクの空きが足りません。", "The disk is full.");
     case SaveError::WriteFailed: return t(u"書き込みに失敗しました。", "Writing failed.");
+    case SaveError::Exists: return t(u"同じ名前のファイルがあります。", "A file of that name is there.");
     }
     return {};
 }
@@ -236,6 +309,8 @@ QString jobProblem(const ResizeResult &result, bool japanese)
     case JobFailure::EncodeFailed: return japanese ? QStringLiteral("JPEGの作成に失敗しました。") : QStringLiteral("The JPEG could not be made.");
     case JobFailure::SaveFailed: return saveProblem(result.saveError, japanese);
     case JobFailure::Cancelled: return japanese ? QStringLiteral("中断しました。") : QStringLiteral("Stopped.");
+    case JobFailure::NoSizeFits:
+        return japanese ? QStringLiteral("どの大きさでも、指定したファイル容量に収まりません。") : QStringLiteral("No size meets the target.");
     default: return {};
     }
 }

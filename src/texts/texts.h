@@ -1,10 +1,12 @@
 #pragma once
 #include "batch/batchjob.h"
+#include "batch/collect.h"
 #include "common/savefile.h"
 #include "imaging/decode/decode.h"
 #include "resize/jobfields.h"
 #include "resize/resizejob.h"
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -47,7 +49,7 @@ inline const QString kBatchFolder = QStringLiteral("保存先：%1");
 inline const QString kBatchStart = QStringLiteral("開始");
 inline const QString kBatchCancel = QStringLiteral("中止");
 inline const QString kBatchClose = QStringLiteral("閉じる");
-inline const QString kBatchBadPercent = QStringLiteral("割合には、1から1000までの整数を入力して下さい。");
+inline const QString kBatchBadPercent = QStringLiteral("割合には、1から10000までの整数を入力して下さい。");
 inline const QString kBatchBadEdge = QStringLiteral("長い辺には、1から65500までの整数を入力して下さい。");
 inline const QString kBatchReplaceAll = QStringLiteral(
     "保存先に、同じ名前のファイルが%1個あります。すべて置き換えますか？\n（いいえ：それらはとばします）");
@@ -116,13 +118,32 @@ inline const Bilingual kOneStdin{QStringLiteral("標準入力（-）は一度だ
 inline const Bilingual kShrinkNeedsKb{QStringLiteral("--shrink-to-fit は --kb と一緒に指定して下さい。"), QStringLiteral("--shrink-to-fit goes with --kb.")};
 inline const Bilingual kInPlaceNeedsBeside{QStringLiteral("--in-place は -o と同時に指定できません。"), QStringLiteral("--in-place cannot go with -o.")};
 inline const Bilingual kInterrupted{QStringLiteral("中断しました。"), QStringLiteral("Interrupted.")};
-// "<input> → <output>（<w>×<h>、<bytes>バイト、Qファクタ <factor>）"
-QString writtenLine(const QString &input, const QString &output, int width, int height, qint64 bytes, int factor, bool japanese);
+inline const Bilingual kEmptyOutput{QStringLiteral("-o には保存先のフォルダ（標準出力なら -）を指定して下さい。"),
+                                   QStringLiteral("-o needs a folder (or - for standard output).")};
+inline const Bilingual kSuffixWithSlash{QStringLiteral("--suffix に / は使えません。"), QStringLiteral("--suffix cannot contain /.")};
+inline const Bilingual kStdinNeedsOutput{QStringLiteral("標準入力（-）を読むときは、-o -（標準出力）か -o フォルダ を指定して下さい。"),
+                                         QStringLiteral("Reading standard input (-) needs -o - (standard output) or -o DIR.")};
+inline const Bilingual kJobsLowered{QStringLiteral("メモリに収まるよう、同時に処理する数を%1にします。"),
+                                    QStringLiteral("Running %1 files at once, to stay within memory.")};
+inline const Bilingual kOutputUnwritable{QStringLiteral("出力を書き込めません。"), QStringLiteral("The output cannot be written.")};
+// "<input> → <output>（<w>×<h>、<bytes>バイト、Qファクタ <factor>）", marked when over the target
+QString writtenLine(const QString &input, const QString &output, int width, int height, qint64 bytes, int factor, bool overTarget,
+                    bool japanese);
 QString skippedLine(const QString &input, const QString &output, bool japanese);
 QString failedLine(const QString &input, const QString &reason);
-QString summaryLine(int written, int skipped, int failed, bool japanese);
-// Why a batch's file was skipped or failed.
-QString batchProblem(const BatchOutcome &outcome, const QString &output, bool japanese = true);
+// Why an entry of a walked folder was not processed.
+QString passedReason(Passed why, bool japanese);
+struct BatchCounts {
+    int written = 0;
+    int skipped = 0;
+    int failed = 0;
+    int overTarget = 0;
+    QMap<Passed, int> passed; // entries not processed, by reason
+};
+QString summaryLine(const BatchCounts &counts, bool japanese);
+// Why a batch's file was skipped or failed; only the command line's texts
+// name its options.
+QString batchProblem(const BatchOutcome &outcome, const QString &output, bool japanese = true, bool commandLine = false);
 
 // "Tovalin(格納先：<folder>)"
 QString titleWithFolder(const QString &folder);

@@ -1,4 +1,8 @@
 #include "batch/batchjob.h"
+#include "batch/batchrunner.h"
+#include "batch/memorybudget.h"
+#include "common/memorypolicy.h"
+#include "common/samefile.h"
 #include "batch/collect.h"
 #include "batch/naming.h"
 #include "batch/sizerule.h"
@@ -10,7 +14,17 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QImage>
+#include <QProcess>
+#include <QSet>
+
+#include <atomic>
 #include <fcntl.h>
+#include <random>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace tovalin;
@@ -38,6 +52,29 @@ SizeRule rule(SizeRule::Kind kind, int a = 0, int b = 0, bool noEnlarge = false)
     r.edge = a;
     r.noEnlarge = noEnlarge;
     return r;
+}
+
+// "path reason" of every entry left out, relative to `root`.
+QStringList passedList(const Collected &c, const QString &root)
+{
+    const auto word = [](Passed why) {
+        switch (why) {
+        case Passed::Hidden: return "hidden";
+        case Passed::Temporary: return "temporary";
+        case Passed::OwnOutput: return "own output";
+        case Passed::NotPicture: return "not a picture";
+        case Passed::SubfolderNotWalked: return "subfolder";
+        case Passed::FolderLink: return "folder link";
+        case Passed::OutputFolder: return "output folder";
+        case Passed::Duplicate: return "duplicate";
+        case Passed::Unreadable: return "unreadable";
+        }
+        return "";
+    };
+    QStringList out;
+    for (const PassedEntry &e : c.passed)
+        out << e.path.mid(root.size() + 1) + " " + word(e.why);
+    return out;
 }
 
 } // namespace
@@ -118,27 +155,63 @@ private slots:
         QCOMPARE(targetSize(rule, source), expected);
     }
 
-    // A walk takes pictures by their content, counts other files as
-    // skipped, never walks the output folder, never follows a link to a
-    // folder; named files are taken whatever they hold.
+    // A walk takes pictures by their content and says why it leaves out
+    // every other entry; it never walks the output folder below it, never
+    // follows a link to a folder; named files are taken whatever they hold.
     void folderWalk()
     {
         const QString root = m_dir.filePath("walk");
         touch(root + "/b.jpg");
         touch(root + "/a.heic.renamed", QByteArray("\0\0\0\x18" "ftypheic\0\0\0\0" "mif1heic", 24));
         touch(root + "/notes.txt", "notes");
+        touch(root + "/empty.jpg", "");
+        touch(root + "/.hidden.jpg");
+        touch(root + "/.b.jpg.k3j2.tmp");
         touch(root + "/sub/c.png", "\x89PNG\r\n\x1a\n");
         touch(root + "/out/old.jpg");
         QVERIFY(QFile::link(root + "/sub", root + "/loop"));
+        QVERIFY(QFile::link(root + "/b.jpg", root + "/same.jpg"));
         touch(m_dir.filePath("named.txt"), "named");
-        const Collected flat = collectInputs({root}, false, QString());
+        const Collected flat = collectInputs({root}, {false, QString(), QString()});
         QCOMPARE(flat.inputs.size(), 2);
-        const Collected deep = collectInputs({root, m_dir.filePath("named.txt")}, true, root + "/out");
+        QCOMPARE(passedList(flat, m_dir.path()),
+                 (QStringList{"walk/.b.jpg.k3j2.tmp temporary", "walk/.hidden.jpg hidden", "walk/empty.jpg not a picture",
+                              "walk/loop folder link", "walk/notes.txt not a picture", "walk/out subfolder",
+                              "walk/sub subfolder", "walk/same.jpg duplicate"}));
+        const Collected deep = collectInputs({root, m_dir.filePath("named.txt")}, {true, root + "/out", QString()});
         QStringList found;
         for (const BatchInput &i : deep.inputs)
             found << i.path.mid(m_dir.path().size() + 1) + " [" + i.subfolder + "]";
         QCOMPARE(found, (QStringList{"walk/a.heic.renamed []", "walk/b.jpg []", "walk/sub/c.png [sub]", "named.txt []"}));
-        QCOMPARE(deep.skipped, 1);
+        QVERIFY(passedList(deep, m_dir.path()).contains("walk/out output folder"));
+    }
+
+    // A path longer than the system takes cannot be looked up: it is
+    // reported, even to root.
+    void unreadableEntriesAreReported()
+    {
+        QByteArray path = nativePath(m_dir.filePath("deep"));
+        const QByteArray part(200, 'd');
+        QVERIFY(::mkdir(path.constData(), 0755) == 0);
+        const int top = ::open(path.constData(), O_RDONLY | O_DIRECTORY);
+        int fd = top;
+        for (int i = 0; i < 22; ++i) { // about 4,400 bytes: past PATH_MAX
+            QVERIFY(::mkdirat(fd, part.constData(), 0755) == 0);
+            const int next = ::openat(fd, part.constData(), O_RDONLY | O_DIRECTORY);
+            if (fd != top)
+                ::close(fd);
+            fd = next;
+        }
+        const int file = ::openat(fd, "x.jpg", O_CREAT | O_WRONLY, 0644);
+        QCOMPARE(::write(file, "\xFF\xD8\xFF", 3), ssize_t(3));
+        ::close(file);
+        ::close(fd);
+        ::close(top);
+        const Collected c = collectInputs({m_dir.filePath("deep")}, {true, QString(), QString()});
+        QVERIFY(c.inputs.isEmpty());
+        QCOMPARE(c.passed.size(), 1);
+        QCOMPARE(c.passed.front().why, Passed::Unreadable);
+        QProcess::execute("rm", {"-rf", m_dir.filePath("deep")}); // QDir cannot remove what it cannot name
     }
 
     // Names that are not UTF-8 survive the walk and the way back to bytes.
@@ -150,38 +223,234 @@ private slots:
         QVERIFY(fd >= 0);
         QCOMPARE(::write(fd, "\xFF\xD8\xFF", 3), ssize_t(3));
         ::close(fd);
-        const Collected c = collectInputs({m_dir.filePath("bytes")}, false, QString());
+        const Collected c = collectInputs({m_dir.filePath("bytes")}, {false, QString(), QString()});
         QCOMPARE(c.inputs.size(), 1);
         QCOMPARE(nativePath(c.inputs.front().path), raw);
         QCOMPARE(nativePath(batchOutputPath(c.inputs.front().path, m_dir.filePath("bytes"), "_s", false)),
                  nativePath(m_dir.filePath("bytes")) + "/caf\xe9_s.jpg");
     }
 
-    // Two files of one run never write one output; an output that is
-    // another input is refused unless inputs may be replaced.
-    void conflicts_data()
+    // Plans worked out by hand: which file goes where, which is refused
+    // and which is left out. Files are named relative to the case's folder;
+    // "-o" is relative to it too ("" beside the inputs).
+    void plans_data()
     {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("suffix");
         QTest::addColumn<bool>("inPlace");
-        QTest::addColumn<QList<BatchProblem>>("problems");
-        QTest::newRow("plain") << false << QList<BatchProblem>{BatchProblem::OutputIsInput, BatchProblem::None, BatchProblem::OutputTaken};
-        QTest::newRow("in place") << true << QList<BatchProblem>{BatchProblem::None, BatchProblem::OutputTaken, BatchProblem::OutputTaken};
+        QTest::addColumn<QStringList>("expected");
+        const QStringList none;
+        QTest::newRow("a camera card's IMG_1.JPG and IMG_1.jpg, in place")
+            << QStringList{"IMG_1.JPG", "IMG_1.jpg"} << "" << "" << true
+            << QStringList{"IMG_1.JPG -> IMG_1.jpg output_is_input", "IMG_1.jpg -> IMG_1.jpg"};
+        QTest::newRow("photo.png and photo.jpg, in place")
+            << QStringList{"photo.jpg", "photo.png"} << "" << "" << true
+            << QStringList{"photo.jpg -> photo.jpg", "photo.png -> photo.jpg output_is_input"};
+        QTest::newRow("IMG_1.heic beside IMG_1.jpg: the jpg stays an input")
+            << QStringList{"IMG_1.heic", "IMG_1.jpg"} << "" << "" << false
+            << QStringList{"IMG_1.heic -> IMG_1.jpg output_is_input", "IMG_1.jpg -> IMG_1_resized.jpg"};
+        QTest::newRow("a second run leaves the first run's outputs out")
+            << QStringList{"a.jpg", "a_resized.jpg", "b.png", "b.jpg"} << "" << "" << false
+            << QStringList{"a.jpg -> a_resized.jpg", "b.jpg -> b_resized.jpg", "b.png -> b.jpg output_is_input",
+                           "a_resized.jpg: own output"};
+        QTest::newRow("a second run with a suffix")
+            << QStringList{"a.png", "a_s.jpg", "b.jpg", "b_s.jpg"} << "" << "_s" << false
+            << QStringList{"a.png -> a_s.jpg", "b.jpg -> b_s.jpg", "a_s.jpg: own output", "b_s.jpg: own output"};
+        QTest::newRow("-o equal to the folder walked")
+            << QStringList{"a.png", "a_s.jpg", "sub/c.gif", "sub/c_s.jpg"} << "." << "_s" << false
+            << QStringList{"a.png -> a_s.jpg", "sub/c.gif -> sub/c_s.jpg", "a_s.jpg: own output", "sub/c_s.jpg: own output"};
+        QTest::newRow("-o inside the folder walked")
+            << QStringList{"a.png", "out/old.jpg", "out/sub/x.jpg"} << "out" << "" << false
+            << QStringList{"a.png -> out/a.jpg", "out: output folder"};
+        QTest::newRow("two inputs, one output")
+            << QStringList{"cat.gif", "cat.png"} << "out" << "" << false
+            << QStringList{"cat.gif -> out/cat.jpg", "cat.png -> out/cat.jpg output_taken"};
+        QTest::newRow("hidden and temporary files")
+            << QStringList{".x.jpg", ".a.jpg.1k9z.tmp", "a.png"} << "" << "" << false
+            << QStringList{"a.png -> a.jpg", ".a.jpg.1k9z.tmp: temporary", ".x.jpg: hidden"};
     }
-    void conflicts()
+    void plans()
     {
+        QFETCH(QStringList, files);
+        QFETCH(QString, output);
+        QFETCH(QString, suffix);
         QFETCH(bool, inPlace);
-        QFETCH(QList<BatchProblem>, problems);
-        const QString f = m_dir.filePath("conflicts");
-        touch(f + "/cat.gif");
-        touch(f + "/cat.jpg");
-        touch(f + "/cat.png");
+        QFETCH(QStringList, expected);
+        static int cases = 0;
+        const QString root = m_dir.filePath(QStringLiteral("plan%1").arg(++cases));
+        for (const QString &f : files)
+            touch(root + "/" + f);
         BatchOptions options;
+        options.outputFolder = output.isEmpty() ? QString() : output == "." ? root : root + "/" + output;
+        options.suffix = suffix;
         options.inPlace = inPlace;
-        const QList<PlannedFile> planned = planOutputs(collectInputs({f}, false, QString()).inputs, options);
-        QList<BatchProblem> seen;
-        for (const PlannedFile &p : planned)
-            seen << p.conflict;
-        QCOMPARE(seen, problems);
-        QCOMPARE(planned[1].output, inPlace ? f + "/cat.jpg" : f + "/cat_resized.jpg");
+        const Collected c = collectInputs({root}, {true, options.outputFolder, suffix});
+        QStringList seen;
+        for (const PlannedFile &p : planOutputs(c.inputs, options))
+            seen << p.input.path.mid(root.size() + 1) + " -> " + p.output.mid(root.size() + 1)
+                        + (p.conflict == BatchProblem::OutputIsInput ? " output_is_input"
+                           : p.conflict == BatchProblem::OutputTaken ? " output_taken" : "");
+        for (const QString &passed : passedList(c, root))
+            seen << QString(passed).replace(passed.indexOf(' '), 1, ": ");
+        QCOMPARE(seen, expected);
+    }
+
+    // Random folders of likely names and links: no output is another input
+    // (unless its own, in place), no two outputs meet, none leaves -o.
+    void randomTrees()
+    {
+        std::mt19937 random(20261207);
+        const QStringList stems{"a", "IMG_1", "a_resized", "a_s", "b"};
+        const QStringList endings{".jpg", ".JPG", ".png", ".heic"};
+        for (int round = 0; round < 150; ++round) {
+            const QString root = m_dir.filePath(QStringLiteral("random%1").arg(round));
+            const QStringList folders{"", "sub/", "out/"};
+            QStringList made;
+            for (int i = 0; i < 8; ++i) {
+                const QString name = folders[random() % 3] + stems[random() % stems.size()] + endings[random() % endings.size()];
+                touch(root + "/" + name);
+                made << name;
+            }
+            QFile::link(root + "/" + made[0], root + "/link_" + QString(made[1]).replace('/', '_'));
+            BatchOptions options;
+            options.suffix = random() % 2 ? QString() : QStringLiteral("_s");
+            const int where = random() % 3;
+            options.outputFolder = where == 0 ? QString() : where == 1 ? root + "/out" : root;
+            options.inPlace = where == 0 && random() % 2;
+            const QList<PlannedFile> planned = planOutputs(collectInputs({root}, {true, options.outputFolder, options.suffix}).inputs, options);
+            QSet<QString> outputs;
+            QSet<FileId> inputIds;
+            for (const PlannedFile &p : planned)
+                inputIds.insert(*fileId(p.input.path));
+            for (const PlannedFile &p : planned) {
+                if (p.conflict != BatchProblem::None)
+                    continue;
+                QVERIFY2(!outputs.contains(p.output), qPrintable(p.output));
+                outputs.insert(p.output);
+                const std::optional<FileId> out = fileId(p.output);
+                QVERIFY2(!out || !inputIds.contains(*out) || (options.inPlace && sameFile(p.output, p.input.path)),
+                         qPrintable(p.input.path + " -> " + p.output));
+                if (!options.outputFolder.isEmpty())
+                    QVERIFY(p.output.startsWith(options.outputFolder + "/"));
+            }
+        }
+    }
+
+    // Outputs already there are counted by what stands at the name: a
+    // dangling link counts, a refused output does not.
+    void existingOutputsCounted()
+    {
+        const QString f = m_dir.filePath("existing");
+        touch(f + "/a.png");
+        touch(f + "/b.png");
+        touch(f + "/c.png");
+        touch(f + "/c.jpg");
+        touch(f + "/out/a.jpg");
+        QVERIFY(QFile::link(f + "/nowhere", f + "/out/b.jpg"));
+        BatchOptions options;
+        options.outputFolder = f + "/out";
+        QCOMPARE(existingOutputs(planOutputs(collectInputs({f}, {false, options.outputFolder, QString()}).inputs, options)), 2);
+    }
+
+    // A claim waits while others hold too much and wakes when they let go;
+    // a claim larger than the whole budget runs alone.
+    void memoryBudget()
+    {
+        MemoryBudget budget(100);
+        budget.acquire(80);
+        std::atomic<int> stage{0};
+        std::thread second([&] {
+            budget.acquire(50);
+            stage = 1;
+            budget.release(50);
+        });
+        QTest::qWait(100);
+        QCOMPARE(stage.load(), 0);
+        budget.release(80);
+        second.join();
+        QCOMPARE(stage.load(), 1);
+        budget.acquire(500); // alone: more than the budget
+        std::thread small([&] {
+            budget.acquire(1);
+            stage = 2;
+            budget.release(1);
+        });
+        QTest::qWait(100);
+        QCOMPARE(stage.load(), 1);
+        budget.release(500);
+        small.join();
+        QCOMPARE(stage.load(), 2);
+    }
+
+    // An allocation that fails fails that one file; the next is written.
+    void allocationFailureFailsOneFile()
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("the address sanitizer reserves more than any address-space limit");
+#endif
+        const QString f = m_dir.filePath("alloc");
+        QDir().mkpath(f);
+        QFile big(f + "/big.jpg");
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        big.write("\xFF\xD8\xFF", 3);
+        QVERIFY(big.resize(std::int64_t(400) << 20)); // sparse
+        big.close();
+        const QImage small = QImage(64, 48, QImage::Format_RGB888);
+        QVERIFY(QImage(small).save(f + "/small.png"));
+        machineMemory(); // taken before the limit below, as a budget that was wrong would be
+        const pid_t child = fork();
+        if (child == 0) {
+            rlimit limit{};
+            QFile statm("/proc/self/statm");
+            statm.open(QIODevice::ReadOnly);
+            const rlim_t mapped = rlim_t(statm.readAll().split(' ').value(0).toLongLong() * sysconf(_SC_PAGE_SIZE));
+            limit.rlim_cur = limit.rlim_max = mapped + (rlim_t(200) << 20);
+            setrlimit(RLIMIT_AS, &limit);
+            BatchOptions options;
+            options.outputFolder = f + "/out";
+            const QList<PlannedFile> planned = planOutputs(collectInputs({f}, {false, options.outputFolder, QString()}).inputs, options);
+            QList<BatchOutcome> outcomes;
+            BatchRunner runner(planned, options, 1, std::int64_t(1) << 40, [&](int, const BatchOutcome &o) { outcomes << o; });
+            runner.run();
+            const bool ok = outcomes.size() == 2 && outcomes[0].decodeError == DecodeError::OutOfMemory
+                            && outcomes[1].status == BatchStatus::Written;
+            _exit(ok ? 0 : 1);
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+    }
+
+    // The memory a process may count on: a container's limit less its use,
+    // in either cgroup layout.
+    void cgroupLimits_data()
+    {
+        QTest::addColumn<QByteArray>("self");
+        QTest::addColumn<QStringList>("files"); // path=value below the cgroup root
+        QTest::addColumn<qint64>("room");
+        QTest::newRow("v2, own group") << QByteArray("0::/box\n") << QStringList{"box/memory.max=1000", "box/memory.current=300"}
+                                       << qint64(700);
+        QTest::newRow("v2, no limit") << QByteArray("0::/box\n") << QStringList{"box/memory.max=max", "box/memory.current=300"}
+                                      << qint64(-1);
+        QTest::newRow("v2, namespaced at the root") << QByteArray("0::/box\n") << QStringList{"memory.max=2000", "memory.current=500"}
+                                                    << qint64(1500);
+        QTest::newRow("v1 beside an empty v2")
+            << QByteArray("4:memory:/c1\n0::/\n") << QStringList{"memory/c1/memory.limit_in_bytes=4096", "memory/c1/memory.usage_in_bytes=96"}
+            << qint64(4000);
+        QTest::newRow("use above the limit") << QByteArray("0::/box\n") << QStringList{"box/memory.max=100", "box/memory.current=300"}
+                                             << qint64(0);
+    }
+    void cgroupLimits()
+    {
+        QFETCH(QByteArray, self);
+        QFETCH(QStringList, files);
+        QFETCH(qint64, room);
+        QTemporaryDir root;
+        for (const QString &f : files)
+            touch(root.filePath(f.section('=', 0, 0)), f.section('=', 1).toLatin1());
+        QCOMPARE(qint64(cgroupRoom(self, root.path())), room);
     }
 };
 

@@ -12,9 +12,11 @@
 #include <QImageReader>
 #include <QTransform>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <new>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -333,7 +335,7 @@ DecodeResult decodeImageData(const QByteArray &bytes)
     return decodeWithQt(bytes);
 }
 
-FileBytes readImageFile(const QString &path)
+FileBytes readImageFile(const QString &path, std::int64_t headBytes)
 {
     const QByteArray native = nativePath(path);
     struct stat st {};
@@ -348,8 +350,22 @@ FileBytes readImageFile(const QString &path)
         return {{}, DecodeError::CannotOpen};
     FileBytes file;
     bool whole = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (whole && st.st_size > 0) {
-        file.bytes = QByteArray(qsizetype(st.st_size), Qt::Uninitialized);
+    file.fileSize = st.st_size;
+    // Refused from its length before any buffer is made for it.
+    if (whole && st.st_size > maxFileBytes()) {
+        ::close(fd);
+        file.error = DecodeError::TooLarge;
+        return file;
+    }
+    const std::int64_t wanted = headBytes > 0 ? std::min<std::int64_t>(headBytes, st.st_size) : st.st_size;
+    if (whole && wanted > 0) {
+        try {
+            file.bytes = QByteArray(qsizetype(wanted), Qt::Uninitialized);
+        } catch (const std::bad_alloc &) {
+            ::close(fd);
+            file.error = DecodeError::OutOfMemory;
+            return file;
+        }
         preferLargePages(file.bytes.data(), std::size_t(file.bytes.size()));
         qsizetype got = 0;
         while (got < file.bytes.size()) {
@@ -364,7 +380,7 @@ FileBytes readImageFile(const QString &path)
     }
     ::close(fd);
     if (!whole)
-        return {{}, st.st_size > 0 ? DecodeError::Truncated : DecodeError::CannotOpen};
+        return {{}, st.st_size > 0 ? DecodeError::Truncated : DecodeError::CannotOpen, file.fileSize};
     return file;
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
@@ -36,12 +37,21 @@ DecodeResult decodeImageFile(const QString &path);
 DecodeResult decodeImageData(const QByteArray &bytes);
 
 // A picture file's bytes, read whole (a file that shrinks while it is read
-// is Truncated); `error` is None on success.
+// is Truncated), or only its first `headBytes` when that is positive;
+// `error` is None on success. A file larger than maxFileBytes() is
+// TooLarge before anything is read, and one whose buffer cannot be had is
+// OutOfMemory.
 struct FileBytes {
     QByteArray bytes;
     DecodeError error = DecodeError::None;
+    std::int64_t fileSize = 0; // the whole file's
 };
-FileBytes readImageFile(const QString &path);
+FileBytes readImageFile(const QString &path, std::int64_t headBytes = 0);
+
+// Enough of a file's start for claimedPictureSize() in the common cases
+// (the size of a JPEG after its EXIF and colour profile, a PNG, a HEIF whose
+// boxes come first).
+constexpr std::int64_t kHeadBytes = 256 << 10;
 
 // Whether the first bytes are those of a format Tovalin reads (JPEG,
 // HEIC/HEIF/AVIF, PNG, WebP, TIFF, GIF, BMP): what a folder walk takes.
