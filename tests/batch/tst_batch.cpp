@@ -190,23 +190,7 @@ private slots:
     // reported, even to root.
     void unreadableEntriesAreReported()
     {
-        QByteArray path = nativePath(m_dir.filePath("deep"));
-        const QByteArray part(200, 'd');
-        QVERIFY(::mkdir(path.constData(), 0755) == 0);
-        const int top = ::open(path.constData(), O_RDONLY | O_DIRECTORY);
-        int fd = top;
-        for (int i = 0; i < 22; ++i) { // about 4,400 bytes: past PATH_MAX
-            QVERIFY(::mkdirat(fd, part.constData(), 0755) == 0);
-            const int next = ::openat(fd, part.constData(), O_RDONLY | O_DIRECTORY);
-            if (fd != top)
-                ::close(fd);
-            fd = next;
-        }
-        const int file = ::openat(fd, "x.jpg", O_CREAT | O_WRONLY, 0644);
-        QCOMPARE(::write(file, "\xFF\xD8\xFF", 3), ssize_t(3));
-        ::close(file);
-        ::close(fd);
-        ::close(top);
+        QVERIFY(makeTooDeepPicture(m_dir.filePath("deep")));
         const Collected c = collectInputs({m_dir.filePath("deep")}, {true, QString(), QString()});
         QVERIFY(c.inputs.isEmpty());
         QCOMPARE(c.passed.size(), 1);

@@ -38,11 +38,14 @@ class TestCli : public QObject {
     QTemporaryDir m_root;
     QString m_dir;
 
-    Run cli(const QStringList &args, const QByteArray &input = {}, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+    Run cli(const QStringList &args, const QByteArray &input = {}, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
+            const QString &stdoutFile = QString())
     {
         QProcess p;
         p.setWorkingDirectory(m_dir);
         p.setProcessEnvironment(env);
+        if (!stdoutFile.isEmpty())
+            p.setStandardOutputFile(stdoutFile);
         p.start(QStringLiteral(TOVALIN_CLI), args);
         p.write(input);
         p.closeWriteChannel();
@@ -107,10 +110,16 @@ private slots:
         QTest::newRow("two inputs, one output: the second fails")
             << QStringList{"in/b.png", "in/sub/c.gif", "--suffix", "x", "-o", "out"} << 0 << QStringList{"out/bx.jpg", "out/cx.jpg"};
         QTest::newRow("in place") << QStringList{"in/a.jpg", "--in-place", "--scale", "50"} << 0 << QStringList{};
+        QTest::newRow("-o equal to the folder: walked, its outputs beside")
+            << QStringList{"in", "-o", "in", "--suffix", "_s"} << 0 << QStringList{"in/a_s.jpg", "in/b_s.jpg"};
+        QTest::newRow("the same file twice is made once")
+            << QStringList{"in/a.jpg", "in/../in/a.jpg", "-o", "out"} << 0 << QStringList{"out/a.jpg"};
         for (const QStringList &usage : {QStringList{}, QStringList{"--json", "-o", "-", "in/a.jpg"}, QStringList{"--size", "0x5", "in/a.jpg"},
                                          QStringList{"--factor", "300", "in/a.jpg"}, QStringList{"--kb", "40", "--factor", "30", "in/a.jpg"},
                                          QStringList{"--scale", "50", "--fit", "10x10", "in/a.jpg"}, QStringList{"--bogus", "in/a.jpg"},
-                                         QStringList{"-o", "-", "in"}, QStringList{"--shrink-to-fit", "in/a.jpg"}})
+                                         QStringList{"-o", "-", "in"}, QStringList{"--shrink-to-fit", "in/a.jpg"},
+                                         QStringList{"-o", "", "in/a.jpg"}, QStringList{"--suffix", "/../../x", "-o", "out", "in/a.jpg"},
+                                         QStringList{"--suffix", "a/b", "in/a.jpg"}, QStringList{"-"}})
             QTest::newRow(qPrintable("usage: " + usage.join(' '))) << usage << 2 << QStringList{};
     }
     void commandLines()
@@ -192,6 +201,153 @@ private slots:
         QVERIFY(::access((QFile::encodeName(m_dir) + "/out/caf\xe9.jpg").constData(), F_OK) == 0);
     }
 
+    // Failures and misses are never reported as success: a full standard
+    // output, a JSON stream that cannot be written, a missed target (exit
+    // 3), shrink to fit that finds no size (nothing written).
+    void honestResults_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("toFull");
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QString>("said"); // on standard output or error
+        QTest::addColumn<QStringList>("written");
+        QTest::newRow("the picture into a full standard output") << QStringList{"in/a.jpg", "-o", "-"} << true << 1 << "disk is full" << QStringList{};
+        QTest::newRow("JSON into a full standard output") << QStringList{"in/a.jpg", "-o", "out", "--json"} << true << 1
+                                                          << "cannot be written" << QStringList{"out/a.jpg"};
+        QTest::newRow("a missed target") << QStringList{"in/a.jpg", "-o", "out", "--kb", "0.5"} << false << 3 << "OVER TARGET"
+                                         << QStringList{"out/a.jpg"};
+        QTest::newRow("a missed target, counted") << QStringList{"in/a.jpg", "in/b.png", "-o", "out", "--kb", "0.5"} << false << 3
+                                                  << "2 over target" << QStringList{"out/a.jpg", "out/b.jpg"};
+        QTest::newRow("a missed target, quiet") << QStringList{"in/a.jpg", "-o", "out", "--kb", "0.5", "-q"} << false << 3
+                                                << "OVER TARGET" << QStringList{"out/a.jpg"};
+        QTest::newRow("a failure outranks a miss") << QStringList{"in/a.jpg", "bad/broken.jpg", "-o", "out", "--kb", "0.5"} << false << 1
+                                                   << "OVER TARGET" << QStringList{"out/a.jpg"};
+        QTest::newRow("shrink to fit finds no size") << QStringList{"in/a.jpg", "-o", "out", "--kb", "0.2", "--shrink-to-fit", "--json"}
+                                                     << false << 1 << "\"error_code\":\"no_size_fits\"" << QStringList{};
+    }
+    void honestResults()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, toFull);
+        QFETCH(int, exit);
+        QFETCH(QString, said);
+        QFETCH(QStringList, written);
+        const Run r = cli(args, {}, QProcessEnvironment::systemEnvironment(), toFull ? QStringLiteral("/dev/full") : QString());
+        QVERIFY2(r.exit == exit, r.err.constData());
+        QVERIFY2(QString::fromUtf8(r.out + r.err).contains(said), (r.out + r.err).constData());
+        QCOMPARE(files("out"), written);
+    }
+
+    // Every entry of a walked folder that is not made is said, with its
+    // reason; unreadable ones fail the run.
+    void entriesLeftOutAreSaid()
+    {
+        write("in/.hidden.jpg", fileContents(m_dir + "/in/a.jpg"));
+        write("in/.a.jpg.x1y2.tmp", "half");
+        write("only/sub/d.jpg", fileContents(m_dir + "/in/a.jpg"));
+        Run r = cli({"in", "-o", "out"});
+        QCOMPARE(r.exit, 0);
+        QVERIFY2(r.err.contains("2 written, 4 skipped, 0 failed (1 hidden, 1 temporary files, 1 not pictures, 1 subfolders not walked: use -r)"),
+                 r.err.constData());
+        r = cli({"only", "-o", "out", "--json"});
+        QCOMPARE(r.exit, 0);
+        const QJsonObject o = QJsonDocument::fromJson(r.out).object();
+        QCOMPARE(o.value("status").toString(), QStringLiteral("skipped"));
+        QCOMPARE(o.value("error_code").toString(), QStringLiteral("subfolder_not_walked"));
+        r = cli({"only", "-o", "out", "-q"});
+        QCOMPARE(r.exit, 0);
+        QVERIFY(r.err.isEmpty());
+        // A path past the system's limit cannot be read, even by root.
+        QVERIFY(makeTooDeepPicture(m_dir + "/deep"));
+        r = cli({"deep", "-r", "-o", "out", "-q"});
+        QCOMPARE(r.exit, 1);
+        QVERIFY2(r.err.contains("Cannot be read."), r.err.constData());
+        QProcess::execute("rm", {"-rf", m_dir + "/deep"});
+    }
+
+    // A second run beside the inputs leaves the first run's outputs alone
+    // and suggests nothing that would replace an original.
+    void secondRun_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("JPEGs beside themselves") << QStringList{"-r", "jpegs"};
+        QTest::newRow("with a suffix") << QStringList{"-r", "in", "--suffix", "_s"};
+    }
+    void secondRun()
+    {
+        QFETCH(QStringList, args);
+        write("jpegs/a.jpg", fileContents(m_dir + "/in/a.jpg"));
+        write("jpegs/sub/d.jpg", fileContents(m_dir + "/in/a.jpg"));
+        QCOMPARE(cli(args).exit, 0);
+        const QStringList first = files();
+        const Run r = cli(args);
+        QCOMPARE(r.exit, 0);
+        QCOMPARE(files(), first);
+        QVERIFY(!r.err.contains("--in-place") && !r.out.contains("--in-place"));
+        QVERIFY2(r.err.contains("outputs of a run"), r.err.constData());
+    }
+
+    // In place, a file is replaced by its own output only: a camera
+    // card's IMG_1.JPG never lands on IMG_1.jpg.
+    void inPlaceReplacesOnlyItself()
+    {
+        write("card/IMG_1.JPG", encodeJpeg(testPhoto(400, 300), 20).bytes);
+        write("card/IMG_1.jpg", encodeJpeg(testPhoto(320, 240), 20).bytes);
+        const QByteArray upper = fileContents(m_dir + "/card/IMG_1.JPG");
+        const Run r = cli({"card", "--in-place", "--overwrite", "--scale", "50", "--json"});
+        QCOMPARE(r.exit, 1);
+        QVERIFY(r.out.contains("\"error_code\":\"output_is_input\""));
+        QCOMPARE(fileContents(m_dir + "/card/IMG_1.JPG"), upper);
+        QCOMPARE(decodeImageFile(m_dir + "/card/IMG_1.jpg").image.size(), QSize(160, 120));
+    }
+
+    // Nothing is written through a link planted below -o.
+    void linkBelowTheOutput()
+    {
+        QDir().mkpath(m_dir + "/elsewhere");
+        QDir().mkpath(m_dir + "/out");
+        QVERIFY(QFile::link(m_dir + "/elsewhere", m_dir + "/out/sub"));
+        const Run r = cli({"-r", "in", "-o", "out", "--json"});
+        QCOMPARE(r.exit, 1);
+        QVERIFY(r.out.contains("\"error_code\":\"link_in_output\""));
+        QVERIFY(QDir(m_dir + "/elsewhere").isEmpty());
+    }
+
+    // Names reach a terminal with their control bytes shown, not obeyed;
+    // the JSON keeps them exact.
+    void namesAreShownSafely()
+    {
+        write(QStringLiteral("in/red\x1b[31m\nfake.jpg"), fileContents(m_dir + "/in/a.jpg"));
+        Run r = cli({"in/red\x1b[31m\nfake.jpg", "-o", "out"});
+        QCOMPARE(r.exit, 0);
+        QVERIFY2(r.out.contains("in/red\\x1B[31m\\x0Afake.jpg"), r.out.constData());
+        QVERIFY(!r.out.contains('\x1b'));
+        r = cli({"in/red\x1b[31m\nfake.jpg", "-o", "json", "--json"});
+        QVERIFY(r.out.contains("red\\u001b[31m\\u000afake.jpg"));
+    }
+
+    // One large file under a memory limit is refused unread; the batch
+    // goes on.
+    void largeFileUnderAMemoryLimit()
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("the address sanitizer reserves more than any address-space limit");
+#endif
+        QFile big(m_dir + "/in/big.jpg");
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        big.write("\xFF\xD8\xFF", 3);
+        QVERIFY(big.resize(std::int64_t(3) << 30)); // sparse
+        big.close();
+        QProcess p;
+        p.setWorkingDirectory(m_dir);
+        p.start("sh", {"-c", "ulimit -v 2500000 && exec \"$0\" in -o out --json --jobs 1", QStringLiteral(TOVALIN_CLI)});
+        QVERIFY(p.waitForFinished(60000));
+        const QByteArray out = p.readAllStandardOutput();
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(out.contains("\"input\":\"in/big.jpg\",\"output\":\"" ) && out.contains("\"error_code\":\"too_large\""), out.constData());
+        QCOMPARE(files("out"), (QStringList{"out/a.jpg", "out/b.jpg"}));
+    }
+
     // One picture through standard input and output: the same bytes as a file.
     void standardInputAndOutput()
     {
@@ -199,6 +355,8 @@ private slots:
         QCOMPARE(piped.exit, 0);
         QCOMPARE(cli({"in/a.jpg", "-o", "out", "--kb", "8"}).exit, 0);
         QCOMPARE(piped.out, fileContents(m_dir + "/out/a.jpg"));
+        QCOMPARE(cli({"-", "-o", "fromstdin"}, fileContents(m_dir + "/in/a.jpg")).exit, 0);
+        QCOMPARE(files("fromstdin"), QStringList{"fromstdin/stdin.jpg"});
     }
 
     // The same picture, size and target give the benchmark's bytes (which

@@ -4,11 +4,13 @@
 # HEIC and a HEIC grid end with the very bytes they have with threads, and
 # a run through the window (drop, size mode, overwrite) works: no abort,
 # no hang (each run has 60 s). libheif's AV1 decoder cannot do without its
-# threads: an AVIF is refused, without abort or hang.
+# threads: an AVIF is refused, without abort or hang. tovalin-cli runs a
+# batch of three kinds with two jobs asked for, to the same bytes.
 set -euo pipefail
 bench=$1
 shim=$2
 window_test=$3
+cli=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 data=$(cd "$(dirname "$0")/../data" && pwd)
@@ -48,6 +50,17 @@ if [ $status -eq 1 ]; then
     echo "ok: photo.avif without threads, refused"
 else
     echo "FAIL: photo.avif without threads (status $status)"
+    fail=1
+fi
+mkdir "$work/batch"
+cp "$work/large.jpg" "$work/profile.png" "$work/photo.heic" "$work/batch/"
+ASAN_OPTIONS= "$cli" "$work/batch" -o "$work/cli_with" --kb 30 --long-edge 900 --jobs 2 -q
+status=0
+LD_PRELOAD=$shim timeout 120 "$cli" "$work/batch" -o "$work/cli_without" --kb 30 --long-edge 900 --jobs 2 -q 2>"$work/err" || status=$?
+if [ $status -eq 0 ] && diff -r "$work/cli_with" "$work/cli_without" >/dev/null; then
+    echo "ok: tovalin-cli without threads, same bytes"
+else
+    echo "FAIL: tovalin-cli without threads (status $status): $(head -c 300 "$work/err")"
     fail=1
 fi
 status=0
