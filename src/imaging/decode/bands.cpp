@@ -92,4 +92,29 @@ QImage convertedInBands(const QImage &image, QImage::Format format)
     return out;
 }
 
+QImage packedAsRgb888(QImage image)
+{
+    if (!image.isDetached() || (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32))
+        return convertedInBands(image, QImage::Format_RGB888);
+    const int width = image.width(), height = image.height();
+    const qsizetype outStride = (qsizetype(width) * 3 + 3) & ~qsizetype(3); // QImage's own RGB888 stride
+    // The new picture lives in the old one's buffer, which it keeps.
+    auto *holder = new QImage(std::move(image));
+    uchar *bits = holder->bits();
+    const qsizetype inStride = holder->bytesPerLine();
+    // Each pixel moves to a place at or before its own, read before it is
+    // written over: one forward pass, on this thread.
+    for (int y = 0; y < height; ++y) {
+        const auto *in = reinterpret_cast<const QRgb *>(bits + y * inStride);
+        uchar *out = bits + y * outStride;
+        for (int x = 0; x < width; ++x) {
+            const QRgb p = in[x];
+            out[3 * x] = uchar(qRed(p));
+            out[3 * x + 1] = uchar(qGreen(p));
+            out[3 * x + 2] = uchar(qBlue(p));
+        }
+    }
+    return QImage(bits, width, height, outStride, QImage::Format_RGB888, [](void *h) { delete static_cast<QImage *>(h); }, holder);
+}
+
 } // namespace tovalin::detail

@@ -47,6 +47,11 @@ void convertBandsToSrgb(QImage &image);
 // calling thread; null when memory runs out.
 QImage convertedInBands(const QImage &image, QImage::Format format);
 
+// An opaque 32-bit picture (RGB32, or ARGB32 whose alpha is all 255) as
+// RGB888 in its own memory, with no second full-size buffer; the same
+// bytes as Qt's conversion. A shared picture is converted in bands.
+QImage packedAsRgb888(QImage image);
+
 // Converts an RGB888 picture to sRGB from the given colour space (no-op for
 // an invalid one or sRGB itself).
 void convertToSrgb(QImage &rgb888, const QColorSpace &from);

@@ -264,28 +264,36 @@ private slots:
             }
     }
 
-    // A picture converted band by band is converted pixel for pixel: no
-    // row lost, doubled or cut at a band's edge, whatever the width.
+    // A picture converted band by band, or packed into its own memory, is
+    // converted pixel for pixel: no row lost, doubled or cut at a band's
+    // edge or a packed row's end, whatever the width.
     void bandsCoverEveryPixel_data()
     {
         QTest::addColumn<QSize>("size");
-        QTest::newRow("many bands, wide") << QSize(1001, 613);
-        QTest::newRow("one pixel wide") << QSize(1, 300000);
-        QTest::newRow("rows longer than a band") << QSize(140000, 3);
-        QTest::newRow("one band") << QSize(17, 5);
+        QTest::addColumn<int>("way"); // 0: bands, 1: packed from ARGB32, 2: packed from RGB32
+        const QList<std::pair<const char *, QSize>> sizes{{"many bands, wide", QSize(1001, 613)}, {"one pixel wide", QSize(1, 300000)},
+                                                          {"rows longer than a band", QSize(140000, 3)}, {"one band", QSize(17, 5)},
+                                                          {"three pixels", QSize(3, 9)}};
+        for (const auto &[name, size] : sizes) {
+            QTest::addRow("%s, in bands", name) << size << 0;
+            QTest::addRow("%s, packed ARGB32", name) << size << 1;
+            QTest::addRow("%s, packed RGB32", name) << size << 2;
+        }
     }
     void bandsCoverEveryPixel()
     {
         QFETCH(QSize, size);
-        QImage argb(size, QImage::Format_ARGB32);
+        QFETCH(int, way);
+        QImage argb(size, way == 2 ? QImage::Format_RGB32 : QImage::Format_ARGB32);
         for (int y = 0; y < size.height(); ++y) {
             QRgb *row = reinterpret_cast<QRgb *>(argb.scanLine(y));
             for (int x = 0; x < size.width(); ++x)
                 row[x] = qRgba(x * 7 + y, y * 13 + x * 3, (x ^ y) & 255, 255);
         }
-        const QImage rgb = detail::convertedInBands(argb, QImage::Format_RGB888);
+        const QImage rgb = way == 0 ? detail::convertedInBands(argb, QImage::Format_RGB888) : detail::packedAsRgb888(std::move(argb));
         QCOMPARE(rgb.format(), QImage::Format_RGB888);
         QCOMPARE(rgb.size(), size);
+        QCOMPARE(rgb.bytesPerLine(), QImage(size, QImage::Format_RGB888).bytesPerLine());
         for (int y = 0; y < size.height(); ++y) {
             const uchar *out = rgb.constScanLine(y);
             for (int x = 0; x < size.width(); ++x, out += 3)
