@@ -48,7 +48,7 @@ void BatchRunner::work(const FileBytes &stdinFile)
         control.signal = m_external; // a signal stops the file being made, with no thread to watch for it
         {
             std::lock_guard lock(m_mutex);
-            if (m_stop || (m_external && *m_external))
+            if (m_stop)
                 control.cancel = true;
             m_running.push_back(&control);
         }

@@ -765,6 +765,31 @@ private slots:
         QCOMPARE(text("Text1"), QStringLiteral("one.jpg"));
     }
 
+    // A dropped folder that holds the destination: the destination is not
+    // walked (the list says so), an output already there (a dangling link
+    // too) is asked about once, and no text names a command-line option.
+    void batchOfAFolderHoldingItsDestination()
+    {
+        QVERIFY(photo(200, 100).save(m_in + "/b.png"));
+        QDir().mkpath(m_in + "/dest");
+        QVERIFY(photo(50, 50).save(m_in + "/dest/old.jpg"));
+        QVERIFY(QFile::link(m_in + "/nowhere", m_in + "/dest/b.jpg"));
+        setFolder(m_in + "/dest");
+        m_answers = {false};
+        drop(m_in);
+        QCOMPARE(m_questions.size(), 1);
+        QVERIFY2(m_questions.front().contains(QStringLiteral("1個")), qPrintable(m_questions.front()));
+        QCOMPARE(m_batchResults.size(), 4);
+        QVERIFY2(m_batchResults[0].startsWith(QStringLiteral("b.png: 出力「")) && m_batchResults[0].endsWith(QStringLiteral("」がすでにあります。")),
+                 qPrintable(m_batchResults[0]));
+        QVERIFY(m_batchResults[1].startsWith(QStringLiteral("cat.png: ")) && m_batchResults[1].endsWith(QStringLiteral("（640×480）")));
+        QVERIFY(m_batchResults[2].startsWith(QStringLiteral("small.bmp: ")));
+        QCOMPARE(m_batchResults[3], QStringLiteral("dest: 保存先のフォルダはたどりません。"));
+        QVERIFY(!m_batchResults.join(' ').contains(QStringLiteral("--")));
+        QCOMPARE(QDir(m_in + "/dest").entryList(QDir::Files | QDir::System), (QStringList{"b.jpg", "cat.jpg", "old.jpg", "small.jpg"}));
+        QVERIFY(QFileInfo(m_in + "/dest/b.jpg").isSymLink()); // skipped, not replaced
+    }
+
     // "tovalin a b c": the window opens with a batch of the three.
     void batchFromTheCommandLine()
     {

@@ -331,10 +331,42 @@ private slots:
         touch(f + "/c.png");
         touch(f + "/c.jpg");
         touch(f + "/out/a.jpg");
+        touch(f + "/out/c.jpg"); // c.png's, and c.jpg's too, which is refused as taken
         QVERIFY(QFile::link(f + "/nowhere", f + "/out/b.jpg"));
         BatchOptions options;
         options.outputFolder = f + "/out";
-        QCOMPARE(existingOutputs(planOutputs(collectInputs({f}, {false, options.outputFolder, QString()}).inputs, options)), 2);
+        QCOMPARE(existingOutputs(planOutputs(collectInputs({f}, {false, options.outputFolder, QString()}).inputs, options)), 3);
+    }
+
+    // One set of limits for the command line and the dialog.
+    void batchLimits_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("percent"); // 0: refused
+        QTest::addColumn<int>("edge");
+        QTest::newRow("blanks around") << " 50 " << 50 << 50;
+        QTest::newRow("the largest percentage") << "10000" << 10000 << 10000;
+        QTest::newRow("past it") << "10001" << 0 << 10001;
+        QTest::newRow("the largest side") << "65500" << 0 << 65500;
+        QTest::newRow("past it") << "65501" << 0 << 0;
+        QTest::newRow("zero") << "0" << 0 << 0;
+        QTest::newRow("a fraction") << "1.5" << 0 << 0;
+    }
+    void batchLimits()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, percent);
+        QFETCH(int, edge);
+        QCOMPARE(percentFromText(text).value_or(0), percent);
+        QCOMPARE(edgeFromText(text).value_or(0), edge);
+    }
+
+    // Fewer jobs where the budget cannot keep each one's reserve.
+    void jobsWithinTheBudget()
+    {
+        QCOMPARE(jobsWithin(8, 3 * kJobReserveBytes + 5), 3);
+        QCOMPARE(jobsWithin(8, 10), 1);
+        QCOMPARE(jobsWithin(2, std::int64_t(1) << 40), 2);
     }
 
     // A claim waits while others hold too much and wakes when they let go;

@@ -212,8 +212,9 @@ private slots:
         QTest::addColumn<QString>("said"); // on standard output or error
         QTest::addColumn<QStringList>("written");
         QTest::newRow("the picture into a full standard output") << QStringList{"in/a.jpg", "-o", "-"} << true << 1 << "disk is full" << QStringList{};
-        QTest::newRow("JSON into a full standard output") << QStringList{"in/a.jpg", "-o", "out", "--json"} << true << 1
-                                                          << "cannot be written" << QStringList{"out/a.jpg"};
+        QTest::newRow("JSON into a full standard output: nothing more is started")
+            << QStringList{"in/a.jpg", "in/b.png", "-o", "out", "--json", "--jobs", "1"} << true << 1 << "cannot be written"
+            << QStringList{"out/a.jpg"};
         QTest::newRow("a missed target") << QStringList{"in/a.jpg", "-o", "out", "--kb", "0.5"} << false << 3 << "OVER TARGET"
                                          << QStringList{"out/a.jpg"};
         QTest::newRow("a missed target, counted") << QStringList{"in/a.jpg", "in/b.png", "-o", "out", "--kb", "0.5"} << false << 3
@@ -324,6 +325,46 @@ private slots:
         QVERIFY(!r.out.contains('\x1b'));
         r = cli({"in/red\x1b[31m\nfake.jpg", "-o", "json", "--json"});
         QVERIFY(r.out.contains("red\\u001b[31m\\u000afake.jpg"));
+    }
+
+    // A picture larger than the header read ahead of its claim is read
+    // whole.
+    void largePictureReadWhole()
+    {
+        write("large.jpg", encodeJpeg(testPhoto(1600, 1200), 2).bytes);
+        QVERIFY(QFileInfo(m_dir + "/large.jpg").size() > 256 * 1024);
+        QCOMPARE(cli({"large.jpg", "-o", "out", "--scale", "10"}).exit, 0);
+        QCOMPARE(decodeImageFile(m_dir + "/out/large.jpg").image.size(), QSize(160, 120));
+    }
+
+    // A file that appears at the output's name while the picture is made
+    // is kept (the save itself refuses to replace it), and so reported.
+    void fileAppearingMeanwhileIsKept()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LD_PRELOAD", QStringLiteral(TOVALIN_KEEP_SHIM));
+        env.insert("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0");
+        env.insert("TOVALIN_APPEAR", m_dir + "/out/a.jpg");
+        env.insert("TOVALIN_APPEAR_AT", "place");
+        Run r = cli({"in/a.jpg", "-o", "out", "--json"}, {}, env);
+        QCOMPARE(r.exit, 0);
+        QCOMPARE(QJsonDocument::fromJson(r.out).object().value("status").toString(), QStringLiteral("skipped"));
+        QCOMPARE(fileContents(m_dir + "/out/a.jpg"), QByteArray("theirs"));
+        QCOMPARE(files("out"), QStringList{"out/a.jpg"});
+        QVERIFY(QFile::remove(m_dir + "/out/a.jpg"));
+        r = cli({"in/a.jpg", "-o", "out", "--overwrite"}, {}, env); // asked to replace: replaced
+        QCOMPARE(r.exit, 0);
+        QCOMPARE(decodeImageFile(m_dir + "/out/a.jpg").image.size(), QSize(400, 300));
+    }
+
+    // A reader that goes away fails the file: no death by SIGPIPE.
+    void brokenPipeFails()
+    {
+        QProcess p;
+        p.setWorkingDirectory(m_dir);
+        p.start("bash", {"-c", "\"$0\" in/a.jpg -o - --factor 2 | true; echo ${PIPESTATUS[0]}", QStringLiteral(TOVALIN_CLI)});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.readAllStandardOutput().trimmed(), QByteArray("1"));
     }
 
     // One large file under a memory limit is refused unread; the batch

@@ -15,6 +15,7 @@ using namespace tovalin;
 Q_DECLARE_METATYPE(tovalin::FieldProblem)
 Q_DECLARE_METATYPE(tovalin::JobFailure)
 Q_DECLARE_METATYPE(tovalin::SaveError)
+Q_DECLARE_METATYPE(tovalin::ShrinkMode)
 
 namespace {
 
@@ -155,6 +156,48 @@ private slots:
         QCOMPARE(fileContents(m_work + "/work_max.jpg"), encodeJpeg(picture, result.lastHi).bytes);
         QVERIFY(result.lastLo < result.lastHi);
         QVERIFY(result.trials >= 1 && result.trials <= 9);
+    }
+
+    // Shrink to fit: the largest size meeting the target at or under the
+    // floor, never a side under 16 pixels. Applied, a size that cannot be
+    // found writes nothing; suggested, the file is kept and the lack said.
+    void shrinkToFit_data()
+    {
+        QTest::addColumn<ShrinkMode>("mode");
+        QTest::addColumn<int>("targetAt"); // the target: a 4:3 picture this wide encoded at the floor, plus 8 bytes
+        QTest::addColumn<bool>("fits");
+        QTest::newRow("applied, a size fits") << ShrinkMode::Apply << 120 << true;
+        QTest::newRow("applied, only under 16 pixels") << ShrinkMode::Apply << 12 << false;
+        QTest::newRow("suggested, a size fits") << ShrinkMode::Suggest << 120 << true;
+        QTest::newRow("suggested, only under 16 pixels") << ShrinkMode::Suggest << 12 << false;
+    }
+    void shrinkToFit()
+    {
+        QFETCH(ShrinkMode, mode);
+        QFETCH(int, targetAt);
+        QFETCH(bool, fits);
+        const QImage noisy = testPhoto(800, 600);
+        const int target = int(encodeJpeg(resized(noisy, targetAt, targetAt * 3 / 4), 100).bytes.size()) + 8;
+        ResizeRequest r = sizeRequest(800, 600, target);
+        r.source = noisy;
+        r.shrink = mode;
+        r.shrinkFloor = 100;
+        const ResizeResult result = runResizeJob(r);
+        if (mode == ShrinkMode::Apply) {
+            QCOMPARE(result.failure, fits ? JobFailure::None : JobFailure::NoSizeFits);
+            QCOMPARE(QFile::exists(r.outputPath), fits);
+            if (fits) {
+                QVERIFY(result.width >= targetAt && result.width < 800 && result.height >= 16);
+                QVERIFY(result.bytesWritten <= target && result.factor <= 100);
+            }
+        } else {
+            QCOMPARE(result.failure, JobFailure::None);
+            QCOMPARE(QSize(result.width, result.height), QSize(800, 600)); // saved as asked
+            QCOMPARE(result.shrinkFailed, !fits);
+            QCOMPARE(result.suggestedSize.isValid(), fits);
+            if (fits)
+                QVERIFY(result.suggestedSize.width() >= targetAt && result.suggestedSize.height() >= 16);
+        }
     }
 
     void sizeModeEnds_data()

@@ -1,0 +1,108 @@
+#!/bin/bash
+# Plants one-line faults in the batch, command-line, common and metadata
+# code, one at a time, and checks that the test suite notices each:
+#     scripts/mutants.sh [BUILD]        (default build/, already configured)
+# Each line of the list below is FILE|WHAT IS THERE|WHAT IT BECOMES; the
+# first text must occur exactly once. The tree is restored after each.
+# Prints one line a fault and "N caught, M missed"; exits 1 if any missed.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+tests='^(tst_batch|tst_cli|tst_savefile|tst_keepexisting|tst_numbers|tst_resizejob)$'
+targets=(tovalin-cli tovalin-bench tst_batch tst_cli tst_savefile tst_keepexisting tst_numbers tst_resizejob)
+faults=$(cat <<'LIST'
+src/batch/batchjob.cpp|if (!ownInput && (inputPaths.contains|if (false && (inputPaths.contains
+src/batch/batchjob.cpp|else if (taken.contains(p.output))|else if (false)
+src/batch/batchjob.cpp|if (p.conflict == BatchProblem::None) // a refused file writes nothing|if (true)
+src/batch/batchjob.cpp|const bool mayReplace = options.overwrite \|\| replacingOwnInput;|const bool mayReplace = true;
+src/batch/batchjob.cpp|request.existing = mayReplace ? Existing::Replace : Existing::Keep;|request.existing = Existing::Replace;
+src/batch/batchjob.cpp|existing += p.conflict == BatchProblem::None && p.output|existing += p.output
+src/batch/batchjob.cpp|&& ::lstat(nativePath(p.output).constData(), &st) == 0;|\&\& ::stat(nativePath(p.output).constData(), \&st) == 0;
+src/batch/batchjob.cpp|                return BatchProblem::LinkInOutput;|                ;
+src/batch/batchjob.cpp|const bool below = at > from;|const bool below = false;
+src/imaging/decode/decode.cpp|            file.error = DecodeError::OutOfMemory;|            file.error = DecodeError::Damaged;
+src/batch/batchjob.cpp|return failed(BatchProblem::NoShrinkFits);|return failed(BatchProblem::Job);
+src/batch/batchjob.cpp|if (input.bytes.size() < input.fileSize) {|if (false) {
+src/batch/batchrunner.cpp|control.signal = m_external;|control.signal = nullptr;
+src/batch/batchrunner.cpp|            if (m_stop)\n                control.cancel = true;|
+src/resize/resizejob.cpp|    while (heightFor(least) < kMinShrunkSide)|    while (false)
+src/resize/resizejob.cpp|            r.failure = JobFailure::NoSizeFits; // an over-target file is never written as if it fitted|
+src/batch/batchrunner.cpp|return int(std::clamp<std::int64_t>(memoryBudget / kJobReserveBytes, 1, std::max(1, jobs)));|return std::max(1, jobs);
+src/batch/memorybudget.h|return m_held == 0 \|\| m_held + bytes <= m_total;|return m_held + bytes <= m_total;
+src/batch/collect.cpp|if (name.startsWith('.')) {|if (false) {
+src/batch/collect.cpp|isSaveTemporary(pathFromNative(name)) ? Passed::Temporary : Passed::Hidden|Passed::Hidden
+src/batch/collect.cpp|else if (!m_output.isEmpty() && realPath(path) == m_output)|else if (false)
+src/batch/collect.cpp|pass(path, Passed::FolderLink);|pass(path, Passed::NotPicture);
+src/batch/collect.cpp|names.insert(base + QStringLiteral("_resized.jpg"));|;
+src/batch/collect.cpp|if (!suffix.isEmpty())|if (true)
+src/batch/collect.cpp|if (id && seen.contains(*id)) {|if (false) {
+src/batch/collect.cpp|                pass(path, Passed::Unreadable);\n                continue;|                pass(path, Passed::NotPicture);\n                continue;
+src/batch/naming.cpp|return !suffix.contains(QLatin1Char('/')) && !suffix.contains(QChar(0));|return true;
+src/batch/naming.cpp|inputPath == QLatin1String("-") ? QStringLiteral("stdin")|inputPath == QLatin1String("-") ? QStringLiteral("-")
+src/batch/naming.cpp|if (!isInput \|\| inPlace)|if (!isInput)
+src/batch/sizerule.cpp|return wholeNumber(text, 1, kMaxBatchPercent);|return wholeNumber(text, 1, 1000);
+src/batch/metadata.cpp|    {EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_ORIGINAL},|
+src/batch/metadata.cpp|exif_data_get_byte_order(kept.get()), 1);|exif_data_get_byte_order(kept.get()), 6);
+src/batch/metadata.cpp|    {EXIF_IFD_0, EXIF_TAG_MAKE},|
+src/cli/cli.cpp|return counts.overTarget > 0 ? 3 : 0;|return 0;
+src/cli/cli.cpp|    if (counts.failed > 0)\n        return 1;|
+src/cli/cli.cpp|        return 128 + signal;|        return 1;
+src/cli/cli.cpp|    std::signal(SIGPIPE, SIG_IGN);|
+src/cli/cli.cpp|                o.status = BatchStatus::Failed;\n                o.problem = BatchProblem::Job;|                o.problem = BatchProblem::Job;
+src/cli/cli.cpp|            streamBroken = true;|            streamBroken = false;
+src/cli/cli.cpp|(length == 1 && (c < 0x20 \|\| c == 0x7F))|(length == 1 \&\& c == 0x7F)
+src/cli/cli.cpp|else if (p.isSet(output) && b.outputFolder.isEmpty())|else if (false)
+src/cli/cli.cpp|else if (r.inputs.contains(QStringLiteral("-")) && b.outputFolder.isEmpty())|else if (false)
+src/cli/cli.cpp|const bool over = o.status == BatchStatus::Written && o.job.overTarget;|const bool over = false;
+src/common/savefile.cpp|target.constData(), RENAME_NOREPLACE)|target.constData(), 0)
+src/common/savefile.cpp|if (::link(temp.constData(), target.constData()) == 0) {|if (::rename(temp.constData(), target.constData()) == 0) {
+src/common/savefile.cpp|    if (::lstat(target.constData(), &st) == 0) {\n        errno = EEXIST;|    if (false) {\n        errno = EEXIST;
+src/common/savefile.cpp|        if (why == EEXIST)\n            return SaveError::Exists;|
+src/common/memorypolicy.cpp|least(roomIn({cgroupRoot + path, cgroupRoot}, "memory.max", "memory.current"));|least(roomIn({cgroupRoot + path}, "memory.max", "memory.current"));
+src/common/memorypolicy.cpp|return std::max<std::int64_t>(0, limit - use);|return limit;
+src/common/memorypolicy.cpp|    return machineMemory() / 4;|    return machineMemory() * 4;
+LIST
+)
+caught=0
+missed=0
+while IFS= read -r line; do
+    [ -z "$line" ] && continue
+    file=${line%%|*}
+    rest=${line#*|}
+    # "|" inside a text is written "\|"
+    old=$(printf '%s' "$rest" | sed 's/\\|/\x01/g' | cut -d'|' -f1 | tr '\001' '|')
+    new=$(printf '%s' "$rest" | sed 's/\\|/\x01/g' | cut -d'|' -f2 | tr '\001' '|')
+    cp "$root/$file" "$root/$file.orig"
+    if ! OLD="$old" NEW="$new" python3 - "$root/$file" <<'PY'
+import os, sys
+path = sys.argv[1]
+old = os.environ["OLD"].replace("\\n", "\n").replace("\\&", "&")
+new = os.environ["NEW"].replace("\\n", "\n").replace("\\&", "&")
+text = open(path).read()
+if text.count(old) != 1:
+    sys.exit(f"{path}: '{old}' occurs {text.count(old)} times")
+open(path, "w").write(text.replace(old, new))
+PY
+    then
+        mv "$root/$file.orig" "$root/$file"
+        echo "BAD FAULT: $file: $old"
+        missed=$((missed + 1))
+        continue
+    fi
+    verdict=missed
+    if ! cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" >/dev/null 2>&1; then
+        verdict="caught (does not build)"
+    elif ! (cd "$build" && ctest -R "$tests" --timeout 120 -j"$(nproc)" >/dev/null 2>&1); then
+        verdict=caught
+    fi
+    mv "$root/$file.orig" "$root/$file"
+    touch "$root/$file"
+    case $verdict in
+        caught*) caught=$((caught + 1)) ;;
+        *) missed=$((missed + 1)) ;;
+    esac
+    echo "$verdict: $file: $(printf '%s' "$old" | head -c 70)"
+done <<< "$faults"
+cmake --build "$build" -j"$(nproc)" >/dev/null 2>&1
+echo "$caught caught, $missed missed"
+[ "$missed" -eq 0 ]
