@@ -25,7 +25,7 @@ src/batch/batchjob.cpp|return failed(BatchProblem::NoShrinkFits);|return failed(
 src/batch/batchjob.cpp|if (input.bytes.size() < input.fileSize) {|if (false) {
 src/batch/batchrunner.cpp|control.signal = m_external;|control.signal = nullptr;
 src/batch/batchrunner.cpp|            if (m_stop)\n                control.cancel = true;|
-src/resize/resizejob.cpp|    while (heightFor(least) < kMinShrunkSide)|    while (false)
+src/resize/resizejob.h|constexpr int kMinShrunkSide = 16;|constexpr int kMinShrunkSide = 1;
 src/resize/resizejob.cpp|            r.failure = JobFailure::NoSizeFits; // an over-target file is never written as if it fitted|
 src/batch/batchrunner.cpp|return int(std::clamp<std::int64_t>(memoryBudget / kJobReserveBytes, 1, std::max(1, jobs)));|return std::max(1, jobs);
 src/batch/memorybudget.h|return m_held == 0 \|\| m_held + bytes <= m_total;|return m_held + bytes <= m_total;

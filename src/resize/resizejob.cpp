@@ -253,12 +253,8 @@ Shrunk findShrunkSize(const QImage &source, QSize asked, std::int64_t target, in
 {
     Shrunk out;
     const auto heightFor = [&](int w) { return std::max(1, int(std::lround(double(asked.height()) * w / asked.width()))); };
-    // The narrowest width whose sides are both at least the smallest side.
-    int least = std::max(kMinShrunkSide, int(std::ceil((kMinShrunkSide - 0.5) * asked.width() / asked.height())));
-    while (heightFor(least) < kMinShrunkSide)
-        ++least;
-    while (least > kMinShrunkSide && heightFor(least - 1) >= kMinShrunkSide)
-        --least;
+    // The narrowest width whose height rounds to the smallest side or more.
+    const int least = std::max(kMinShrunkSide, int(std::ceil((kMinShrunkSide - 0.5) * asked.width() / asked.height())));
     int lo = least - 1, hi = asked.width(); // lo meets the target (least - 1: none found yet), hi does not
     int w = asked.width();
     std::int64_t atW = tooLargeAt;

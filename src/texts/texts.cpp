@@ -139,38 +139,26 @@ QString summaryLine(const BatchCounts &c, bool japanese)
                             : QStringLiteral("%1 written, %2 skipped, %3 failed").arg(c.written).arg(c.skipped).arg(c.failed);
     if (c.overTarget > 0)
         line += japanese ? QStringLiteral("、指定容量超え %1").arg(c.overTarget) : QStringLiteral(", %1 over target").arg(c.overTarget);
+    struct Words {
+        Passed why;
+        const char16_t *japanese;
+        const char *english;
+    };
+    static constexpr Words kWords[] = {
+        {Passed::Unreadable, u"読み取れない %1", "%1 unreadable"},
+        {Passed::Hidden, u"隠しファイル %1", "%1 hidden"},
+        {Passed::Temporary, u"一時ファイル %1", "%1 temporary files"},
+        {Passed::OwnOutput, u"出力ファイルの名前 %1", "%1 outputs of a run"},
+        {Passed::NotPicture, u"画像でない %1", "%1 not pictures"},
+        {Passed::SubfolderNotWalked, u"たどらないサブフォルダ %1（-r でたどります）", "%1 subfolders not walked: use -r"},
+        {Passed::FolderLink, u"フォルダへのリンク %1", "%1 links to folders"},
+        {Passed::OutputFolder, u"保存先のフォルダ %1", "%1 output folder"},
+        {Passed::Duplicate, u"重複 %1", "%1 duplicates"},
+    };
     QStringList reasons;
-    for (auto it = c.passed.cbegin(); it != c.passed.cend(); ++it) {
-        const int n = it.value();
-        switch (it.key()) {
-        case Passed::Hidden: reasons << (japanese ? QStringLiteral("隠しファイル %1").arg(n) : QStringLiteral("%1 hidden").arg(n)); break;
-        case Passed::Temporary:
-            reasons << (japanese ? QStringLiteral("一時ファイル %1").arg(n) : QStringLiteral("%1 temporary files").arg(n));
-            break;
-        case Passed::OwnOutput:
-            reasons << (japanese ? QStringLiteral("出力ファイルの名前 %1").arg(n) : QStringLiteral("%1 outputs of a run").arg(n));
-            break;
-        case Passed::NotPicture:
-            reasons << (japanese ? QStringLiteral("画像でない %1").arg(n) : QStringLiteral("%1 not pictures").arg(n));
-            break;
-        case Passed::SubfolderNotWalked:
-            reasons << (japanese ? QStringLiteral("たどらないサブフォルダ %1（-r でたどります）").arg(n)
-                                 : QStringLiteral("%1 subfolders not walked: use -r").arg(n));
-            break;
-        case Passed::FolderLink:
-            reasons << (japanese ? QStringLiteral("フォルダへのリンク %1").arg(n) : QStringLiteral("%1 links to folders").arg(n));
-            break;
-        case Passed::OutputFolder:
-            reasons << (japanese ? QStringLiteral("保存先のフォルダ %1").arg(n) : QStringLiteral("%1 output folder").arg(n));
-            break;
-        case Passed::Duplicate:
-            reasons << (japanese ? QStringLiteral("重複 %1").arg(n) : QStringLiteral("%1 duplicates").arg(n));
-            break;
-        case Passed::Unreadable:
-            reasons << (japanese ? QStringLiteral("読み取れない %1").arg(n) : QStringLiteral("%1 unreadable").arg(n));
-            break;
-        }
-    }
+    for (const Words &w : kWords)
+        if (const int n = c.passed.value(w.why))
+            reasons << (japanese ? QString::fromUtf16(w.japanese) : QString::fromLatin1(w.english)).arg(n);
     if (!reasons.isEmpty())
         line += (japanese ? QStringLiteral("（") : QStringLiteral(" (")) + reasons.join(japanese ? QStringLiteral("、") : QStringLiteral(", "))
                 + (japanese ? QStringLiteral("）") : QStringLiteral(")"));
