@@ -75,6 +75,9 @@ class TestCli : public QObject {
     }
 
 private slots:
+    // Names that are not UTF-8 are past QDir: the folder goes whole.
+    void cleanupTestCase() { QProcess::execute("rm", {"-rf", m_root.path()}); }
+
     void init()
     {
         static int runs = 0;
@@ -312,6 +315,10 @@ private slots:
         QCOMPARE(r.exit, 1);
         QVERIFY(r.out.contains("\"error_code\":\"link_in_output\""));
         QVERIFY(QDir(m_dir + "/elsewhere").isEmpty());
+        // -o itself may be a link.
+        QVERIFY(QFile::link(m_dir + "/elsewhere", m_dir + "/linked"));
+        QCOMPARE(cli({"-r", "in", "-o", "linked"}).exit, 0);
+        QCOMPARE(files("elsewhere"), (QStringList{"elsewhere/a.jpg", "elsewhere/b.jpg", "elsewhere/sub/c.jpg"}));
     }
 
     // Names reach a terminal with their control bytes shown, not obeyed;
