@@ -258,6 +258,9 @@ private slots:
         const QJsonObject o = QJsonDocument::fromJson(r.out).object();
         QCOMPARE(o.value("status").toString(), QStringLiteral("skipped"));
         QCOMPARE(o.value("error_code").toString(), QStringLiteral("subfolder_not_walked"));
+        QCOMPARE(o.keys(), (QStringList{"bytes", "error", "error_code", "factor", "height", "input", "ms", "output", "over_target",
+                                        "status", "trials", "width"})); // a file's keys, every one
+        QVERIFY(o.value("output").isNull() && o.value("bytes").isNull());
         r = cli({"only", "-o", "out", "-q"});
         QCOMPARE(r.exit, 0);
         QVERIFY(r.err.isEmpty());
