@@ -33,14 +33,14 @@ src/batch/collect.cpp|if (name.startsWith('.')) {|if (false) {
 src/batch/collect.cpp|isSaveTemporary(pathFromNative(name)) ? Passed::Temporary : Passed::Hidden|Passed::Hidden
 src/batch/collect.cpp|else if (!m_output.isEmpty() && realPath(path) == m_output)|else if (false)
 src/batch/collect.cpp|pass(path, Passed::FolderLink);|pass(path, Passed::NotPicture);
-src/batch/collect.cpp|names.insert(base + QStringLiteral("_resized.jpg"));|;
-src/batch/collect.cpp|if (!suffix.isEmpty())|if (true)
+src/batch/naming.cpp|QStringList names{baseOf(inputName) + QStringLiteral("_resized.jpg")};|QStringList names;
+src/batch/naming.cpp|    if (!suffix.isEmpty())\n        names << batchOutputName|    if (true)\n        names << batchOutputName
 src/batch/collect.cpp|if (id && seen.contains(*id)) {|if (false) {
 src/batch/collect.cpp|                pass(path, Passed::Unreadable);\n                continue;|                pass(path, Passed::NotPicture);\n                continue;
 src/batch/naming.cpp|return !suffix.contains(QLatin1Char('/')) && !suffix.contains(QChar(0));|return true;
 src/batch/naming.cpp|inputPath == QLatin1String("-") ? QStringLiteral("stdin")|inputPath == QLatin1String("-") ? QStringLiteral("-")
 src/batch/naming.cpp|if (!isInput \|\| inPlace)|if (!isInput)
-src/batch/sizerule.cpp|return wholeNumber(text, 1, kMaxBatchPercent);|return wholeNumber(text, 1, 1000);
+src/batch/sizerule.cpp|return wholeNumberIn(text, 1, kMaxBatchPercent);|return wholeNumberIn(text, 1, 1000);
 src/batch/metadata.cpp|    {EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_ORIGINAL},|
 src/batch/metadata.cpp|exif_data_get_byte_order(kept.get()), 1);|exif_data_get_byte_order(kept.get()), 6);
 src/batch/metadata.cpp|    {EXIF_IFD_0, EXIF_TAG_MAKE},|
@@ -61,6 +61,8 @@ src/common/savefile.cpp|        if (why == EEXIST)\n            return SaveError
 src/common/memorypolicy.cpp|least(roomIn({cgroupRoot + path, cgroupRoot}, "memory.max", "memory.current"));|least(roomIn({cgroupRoot + path}, "memory.max", "memory.current"));
 src/common/memorypolicy.cpp|return std::max<std::int64_t>(0, limit - use);|return limit;
 src/common/memorypolicy.cpp|    return machineMemory() / 4;|    return machineMemory() * 4;
+src/common/savefile.cpp|            if (n == 0)\n                errno = EIO;\n            return false;|            if (n == 0)\n                errno = EIO;\n            return true;
+src/imaging/decode/bands.cpp|            out[3 * x + 2] = uchar(qBlue(p));|            out[3 * x + 2] = uchar(qGreen(p));
 LIST
 )
 caught=0

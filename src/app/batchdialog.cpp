@@ -181,7 +181,6 @@ void BatchDialog::onStart()
                                                  QMetaObject::invokeMethod(this, [this, index, outcome] { onFileDone(index, outcome); },
                                                                            Qt::QueuedConnection);
                                              });
-    m_running = true;
     m_task.start([runner = m_runner.get()] {
         runner->run();
         return runner->stopped();
@@ -203,7 +202,6 @@ void BatchDialog::onFileDone(int index, const BatchOutcome &outcome)
 void BatchDialog::onFinished(bool stopped)
 {
     m_task.wait();
-    m_running = false;
     m_runner.reset();
     m_start->setEnabled(true);
     m_cancel->setEnabled(false);

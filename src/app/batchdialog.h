@@ -43,7 +43,7 @@ public:
     std::function<void(const QString &)> showOk;
     std::function<bool(const QString &)> askYesNo;
 
-    bool isRunning() const { return m_running; }
+    bool isRunning() const { return m_runner != nullptr; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -62,7 +62,6 @@ private:
     BatchDefaults m_defaults;
     std::unique_ptr<BatchRunner> m_runner;
     BackgroundTask<bool> m_task; // the run; its result: stopped
-    bool m_running = false;
     int m_done = 0;
 
     QTreeWidget *m_files;

@@ -118,6 +118,13 @@ BatchOutcome failed(BatchProblem problem)
     return o;
 }
 
+BatchOutcome outputExists()
+{
+    BatchOutcome o = failed(BatchProblem::OutputExists);
+    o.status = BatchStatus::Skipped;
+    return o;
+}
+
 BatchOutcome notDecoded(DecodeError error, QSize claimed = {})
 {
     BatchOutcome o = failed(BatchProblem::Decode);
@@ -142,11 +149,8 @@ BatchOutcome runBatchFile(const PlannedFile &file, const BatchOptions &options, 
         const bool mayReplace = options.overwrite || replacingOwnInput;
         struct stat existing {};
         const bool exists = !toStdout && ::lstat(nativePath(file.output).constData(), &existing) == 0;
-        if (exists && !mayReplace) {
-            BatchOutcome skipped = failed(BatchProblem::OutputExists);
-            skipped.status = BatchStatus::Skipped;
-            return skipped;
-        }
+        if (exists && !mayReplace)
+            return outputExists();
         if (!toStdout) {
             const BatchProblem folder = makeFolders(folderOf(file.output), options.outputFolder);
             if (folder != BatchProblem::None)
@@ -200,11 +204,8 @@ BatchOutcome runBatchFile(const PlannedFile &file, const BatchOptions &options, 
             return failed(BatchProblem::Interrupted);
         if (o.job.failure == JobFailure::NoSizeFits)
             return failed(BatchProblem::NoShrinkFits);
-        if (o.job.failure == JobFailure::SaveFailed && o.job.saveError == SaveError::Exists) {
-            BatchOutcome skipped = failed(BatchProblem::OutputExists);
-            skipped.status = BatchStatus::Skipped;
-            return skipped;
-        }
+        if (o.job.failure == JobFailure::SaveFailed && o.job.saveError == SaveError::Exists)
+            return outputExists();
         if (o.job.failure != JobFailure::None) {
             o.problem = BatchProblem::Job;
             return o;

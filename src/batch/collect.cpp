@@ -134,11 +134,9 @@ void leaveOutOwnOutputs(Collected &out, const QString &suffix)
     for (const BatchInput &input : out.inputs) {
         if (input.path == QLatin1String("-"))
             continue;
-        const QString base = batchOutputName(fileNameOf(input.path), QString()).chopped(4);
         QSet<QString> &names = outputsIn[folderOf(absolutePath(input.path))];
-        names.insert(base + QStringLiteral("_resized.jpg"));
-        if (!suffix.isEmpty())
-            names.insert(base + suffix + QStringLiteral(".jpg"));
+        for (const QString &name : runOutputNames(fileNameOf(input.path), suffix))
+            names.insert(name);
     }
     QList<BatchInput> kept;
     for (const BatchInput &input : out.inputs) {

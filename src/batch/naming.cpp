@@ -20,6 +20,14 @@ QString batchOutputName(const QString &inputName, const QString &suffix)
     return baseOf(inputName) + suffix + QStringLiteral(".jpg");
 }
 
+QStringList runOutputNames(const QString &inputName, const QString &suffix)
+{
+    QStringList names{baseOf(inputName) + QStringLiteral("_resized.jpg")};
+    if (!suffix.isEmpty())
+        names << batchOutputName(inputName, suffix);
+    return names;
+}
+
 bool suffixUsable(const QString &suffix)
 {
     return !suffix.contains(QLatin1Char('/')) && !suffix.contains(QChar(0));

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 
 namespace tovalin {
 
@@ -8,6 +9,11 @@ namespace tovalin {
 // trip.day1.jpg; with "_small", trip.day1_small.jpg). The window's
 // single-picture rule is another (intake).
 QString batchOutputName(const QString &inputName, const QString &suffix);
+
+// The names a run beside an input writes for it, as a later run meets
+// them: the base name with "_resized", or with a non-empty `suffix`, and
+// ".jpg".
+QStringList runOutputNames(const QString &inputName, const QString &suffix);
 
 // Whether a suffix names a file beside the output's base name: no folder
 // separator, so no output leaves its folder.

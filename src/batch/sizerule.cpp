@@ -56,25 +56,14 @@ QSize targetSize(const SizeRule &rule, QSize source)
     return size;
 }
 
-namespace {
-
-std::optional<int> wholeNumber(const QString &text, int least, int most)
-{
-    bool ok = false;
-    const int v = text.trimmed().toInt(&ok);
-    return ok && v >= least && v <= most ? std::optional<int>(v) : std::nullopt;
-}
-
-} // namespace
-
 std::optional<int> percentFromText(const QString &text)
 {
-    return wholeNumber(text, 1, kMaxBatchPercent);
+    return wholeNumberIn(text, 1, kMaxBatchPercent);
 }
 
 std::optional<int> edgeFromText(const QString &text)
 {
-    return wholeNumber(text, 1, kMaxJpegSide);
+    return wholeNumberIn(text, 1, kMaxJpegSide);
 }
 
 } // namespace tovalin

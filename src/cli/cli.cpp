@@ -3,9 +3,11 @@
 #include "batch/batchrunner.h"
 #include "batch/collect.h"
 #include "batch/naming.h"
-#include "common/memorypolicy.h"
 #include "cli/jsonline.h"
+#include "common/memorypolicy.h"
 #include "common/nativepath.h"
+#include "common/numbers.h"
+#include "common/savefile.h"
 #include "imaging/decode/decode.h"
 #include "imaging/jpeg/jpeg.h"
 #include "resize/jobfields.h"
@@ -60,13 +62,6 @@ std::optional<QSize> sizeText(const QString &text)
     if (w < 1 || h < 1 || w > kMaxJpegSide || h > kMaxJpegSide)
         return std::nullopt;
     return QSize(w, h);
-}
-
-std::optional<int> wholeNumber(const QString &text, int least, int most)
-{
-    bool ok = false;
-    const int v = text.toInt(&ok);
-    return ok && v >= least && v <= most ? std::optional<int>(v) : std::nullopt;
 }
 
 Parsed parse(QStringList args, bool ja)
@@ -185,7 +180,7 @@ Parsed parse(QStringList args, bool ja)
     }
     r.jobs = defaultJobs();
     if (p.isSet(jobs)) {
-        const std::optional<int> n = wholeNumber(p.value(jobs), 1, 256);
+        const std::optional<int> n = wholeNumberIn(p.value(jobs), 1, 256);
         if (!n)
             return bad(jobs);
         r.jobs = *n;
@@ -332,20 +327,6 @@ FileBytes readStandardInput()
     return in;
 }
 
-// errno of the failure, 0 when every byte went out.
-int writeAll(int fd, const QByteArray &bytes)
-{
-    for (qsizetype at = 0; at < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + at, std::size_t(bytes.size() - at));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : EIO;
-        at += n;
-    }
-    return 0;
-}
-
 // A line for people: control bytes and bytes that are not UTF-8 in names
 // are shown as \xHH, so no name moves the cursor or forges a line.
 QByteArray forPeople(const QByteArray &line)
@@ -438,7 +419,7 @@ int runCli(int argc, char **argv)
     text::BatchCounts counts;
     bool streamBroken = false; // standard output refused a JSON line: nothing more can be reported
     const auto jsonOut = [&](const JsonLine &line) {
-        if (!streamBroken && writeAll(STDOUT_FILENO, line.line()) != 0)
+        if (!streamBroken && !writeAllBytes(STDOUT_FILENO, line.line()))
             streamBroken = true;
         return !streamBroken;
     };
@@ -467,11 +448,11 @@ int runCli(int argc, char **argv)
         ++done;
         progress.clear();
         if (toStdout && o.status == BatchStatus::Written) {
-            if (const int error = writeAll(STDOUT_FILENO, o.job.bytes)) {
+            if (!writeAllBytes(STDOUT_FILENO, o.job.bytes)) {
                 o.status = BatchStatus::Failed;
                 o.problem = BatchProblem::Job;
                 o.job.failure = JobFailure::SaveFailed;
-                o.job.saveError = error == ENOSPC ? SaveError::DiskFull : SaveError::WriteFailed;
+                o.job.saveError = errno == ENOSPC ? SaveError::DiskFull : SaveError::WriteFailed;
             }
         }
         const bool over = o.status == BatchStatus::Written && o.job.overTarget;

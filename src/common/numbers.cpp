@@ -41,4 +41,11 @@ QString decimalText(std::int64_t value)
     return QString::number(value);
 }
 
+std::optional<int> wholeNumberIn(const QString &text, int least, int most)
+{
+    bool ok = false;
+    const int v = text.trimmed().toInt(&ok);
+    return ok && v >= least && v <= most ? std::optional<int>(v) : std::nullopt;
+}
+
 } // namespace tovalin

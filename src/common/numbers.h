@@ -20,6 +20,9 @@ double roundHalfEven(double value);
 // then the plain "." form; blanks around it are allowed, grouping is not.
 std::optional<double> readNumber(const QString &text);
 
+// A whole number from `least` to `most`, blanks around it allowed.
+std::optional<int> wholeNumberIn(const QString &text, int least, int most);
+
 // Plain decimal digits, no blanks or separators.
 QString decimalText(std::int64_t value);
 

@@ -29,7 +29,9 @@ int createTemporary(const QByteArray &folder, const QByteArray &name, QByteArray
     return -1;
 }
 
-bool writeAll(int fd, const QByteArray &bytes)
+} // namespace
+
+bool writeAllBytes(int fd, const QByteArray &bytes)
 {
     const char *at = bytes.constData();
     for (qsizetype left = bytes.size(); left > 0;) {
@@ -46,6 +48,8 @@ bool writeAll(int fd, const QByteArray &bytes)
     }
     return true;
 }
+
+namespace {
 
 SaveError writeError() { return errno == ENOSPC || errno == EDQUOT ? SaveError::DiskFull : SaveError::WriteFailed; }
 
@@ -108,7 +112,7 @@ SaveError writeFileReplacing(const QString &path, const QByteArray &bytes, bool 
         ::fchmod(fd, old.st_mode & 07777);
     // Written whole and on disk before the rename, so the name holds the old
     // file or the new one, never a part.
-    const bool written = writeAll(fd, bytes) && (!durable || ::fdatasync(fd) == 0);
+    const bool written = writeAllBytes(fd, bytes) && (!durable || ::fdatasync(fd) == 0);
     const SaveError failed = written ? SaveError::None : writeError();
     ::close(fd);
     if (!written) {

@@ -19,6 +19,10 @@ enum class SaveError {
     Exists,            // something stands at the name and may not be replaced
 };
 
+// Writes every byte to `fd`, over short writes and interruptions; false
+// with errno set (EIO for a write that takes nothing).
+bool writeAllBytes(int fd, const QByteArray &bytes);
+
 enum class Existing {
     Replace, // a file at the name is replaced whole
     Keep,    // a file at the name, even one made while we write, is kept

@@ -301,8 +301,7 @@ QImage normalizeForOutput(QImage image)
             image = convertedInBands(image, image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
         convertBandsToSrgb(image);
     }
-    const bool blended = image.hasAlphaChannel();
-    if (blended) {
+    if (image.hasAlphaChannel()) {
         // The output has no alpha: blend each pixel over white.
         image = convertedInBands(image, QImage::Format_ARGB32);
         if (image.isNull())
@@ -316,10 +315,9 @@ QImage normalizeForOutput(QImage image)
             }
         }
     }
-    // Blended pixels are opaque; a 32-bit picture becomes RGB888 in its own
+    // Every pixel is opaque now; a 32-bit picture becomes RGB888 in its own
     // memory (a 16000 x 16000 GIF screen would need 1.7 GB otherwise).
-    image = image.format() == QImage::Format_RGB32 || blended ? packedAsRgb888(std::move(image))
-                                                              : convertedInBands(image, QImage::Format_RGB888);
+    image = packedAsRgb888(std::move(image));
     image.setColorSpace(QColorSpace());
     return image;
 }

@@ -47,9 +47,9 @@ void convertBandsToSrgb(QImage &image);
 // calling thread; null when memory runs out.
 QImage convertedInBands(const QImage &image, QImage::Format format);
 
-// An opaque 32-bit picture (RGB32, or ARGB32 whose alpha is all 255) as
-// RGB888 in its own memory, with no second full-size buffer; the same
-// bytes as Qt's conversion. A shared picture is converted in bands.
+// An opaque picture as RGB888: a 32-bit one (RGB32, or ARGB32 whose alpha
+// is all 255) in its own memory, with no second full-size buffer, the same
+// bytes as Qt's conversion; any other, or a shared one, converted in bands.
 QImage packedAsRgb888(QImage image);
 
 // Converts an RGB888 picture to sRGB from the given colour space (no-op for
