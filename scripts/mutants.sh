@@ -8,8 +8,8 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
-tests='^(tst_batch|tst_cli|tst_savefile|tst_keepexisting|tst_numbers|tst_resizejob)$'
-targets=(tovalin-cli tovalin-bench tst_batch tst_cli tst_savefile tst_keepexisting tst_numbers tst_resizejob)
+tests='^(tst_batch|tst_cli|tst_savefile|tst_keepexisting|tst_numbers|tst_resizejob|tst_decode)$'
+targets=(tovalin-cli tovalin-bench tst_batch tst_cli tst_savefile tst_keepexisting tst_numbers tst_resizejob tst_decode)
 faults=$(cat <<'LIST'
 src/batch/batchjob.cpp|if (!ownInput && (inputPaths.contains|if (false && (inputPaths.contains
 src/batch/batchjob.cpp|else if (taken.contains(p.output))|else if (false)
