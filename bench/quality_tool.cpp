@@ -4,9 +4,12 @@
 //                                                 an 8-bit PNG without colour chunks
 //   tovalin-quality qtdecode JPEG...              "ok" or "failed" a file, as
 //                                                 Qt's own reader reads it
+//   tovalin-quality sizes PNG [baseline|libjpeg]  the file's size at every
+//                                                 factor 2..255, one a line
 #include "batch/sizerule.h"
 #include "imaging/decode/decode.h"
 #include "imaging/image.h"
+#include "imaging/jpeg/jpegtrials.h"
 
 #include <QColorSpace>
 #include <QCoreApplication>
@@ -46,6 +49,18 @@ int main(int argc, char **argv)
         }
         return 0;
     }
-    std::fputs("usage: tovalin-quality resize IN LONG_EDGE OUT.png | qtdecode JPEG...\n", stderr);
+    if ((args.size() == 3 || args.size() == 4) && args[1] == QLatin1String("sizes")) {
+        const DecodeResult decoded = decodeImageFile(args[2]);
+        if (decoded.error != DecodeError::None)
+            return 1;
+        const QString kind = args.value(3);
+        const JpegTrials trials(decoded.image, kind == QLatin1String("libjpeg")    ? Encoder::Libjpeg
+                                               : kind == QLatin1String("baseline") ? Encoder::TovalinBaseline
+                                                                                   : Encoder::Tovalin);
+        for (int factor = kBestFactor; factor <= kStrongestFactor; ++factor)
+            std::printf("%d %lld\n", factor, static_cast<long long>(trials.encode(factor).size()));
+        return trials.ok() ? 0 : 1;
+    }
+    std::fputs("usage: tovalin-quality resize IN LONG_EDGE OUT.png | qtdecode JPEG... | sizes PNG [baseline|libjpeg]\n", stderr);
     return 2;
 }

@@ -193,6 +193,7 @@ BatchOutcome runBatchFile(const PlannedFile &file, const BatchOptions &options, 
         request.settings.mode = options.mode;
         request.settings.factor = options.factor;
         request.settings.targetBytes = options.targetBytes;
+        request.settings.encoder = options.encoder;
         request.outputPath = toStdout ? QString() : file.output;
         request.shrink = options.mode == JobMode::TargetSize ? options.shrink : ShrinkMode::Off;
         request.shrinkFloor = options.shrinkFloor;

@@ -31,6 +31,7 @@ struct BatchOptions {
     bool inPlace = false;   // an input may be replaced by its own output
     bool keepDate = false;  // the output gets the input's modification time
     MetadataMode metadata = MetadataMode::None;
+    Encoder encoder = Encoder::Tovalin;
 };
 
 enum class BatchStatus { Written, Skipped, Failed };

@@ -82,13 +82,14 @@ Parsed parse(QStringList args, bool ja)
     const QCommandLineOption size = value("size", "WxH"), scale = value("scale", "P"), longEdge = value("long-edge", "N"),
                              fit = value("fit", "WxH"), factor = value("factor", "Q"), kb = value("kb", "N"),
                              shrink = value("shrink-to-fit", "Q"), suffix = value("suffix", "S"),
-                             metadata = value("metadata", "none|safe");
+                             metadata = value("metadata", "none|safe"), encoder = value("encoder", "tovalin|libjpeg");
     const QCommandLineOption jobs(QStringList{QStringLiteral("j"), QStringLiteral("jobs")}, QString(), QStringLiteral("N"));
     const QCommandLineOption noEnlarge(QStringLiteral("no-enlarge")), overwrite(QStringLiteral("overwrite")),
-        inPlace(QStringLiteral("in-place")), keepDate(QStringLiteral("keep-date")), json(QStringLiteral("json"));
+        inPlace(QStringLiteral("in-place")), keepDate(QStringLiteral("keep-date")), json(QStringLiteral("json")),
+        baseline(QStringLiteral("baseline"));
     const QCommandLineOption quiet = flag("q", "quiet");
     p.addOptions({help, version, recursive, output, size, scale, longEdge, fit, noEnlarge, factor, kb, shrink, suffix,
-                  overwrite, inPlace, keepDate, metadata, jobs, quiet, json});
+                  overwrite, inPlace, keepDate, metadata, encoder, baseline, jobs, quiet, json});
     Parsed out;
     if (!p.parse(args)) {
         out.usageError = p.errorText();
@@ -178,6 +179,12 @@ Parsed parse(QStringList args, bool ja)
             return bad(metadata);
         b.metadata = p.value(metadata) == QLatin1String("safe") ? MetadataMode::Safe : MetadataMode::None;
     }
+    if (p.isSet(encoder) && p.value(encoder) != QLatin1String("tovalin") && p.value(encoder) != QLatin1String("libjpeg"))
+        return bad(encoder);
+    // libjpeg's files are baseline anyway.
+    b.encoder = p.value(encoder) == QLatin1String("libjpeg") ? Encoder::Libjpeg
+                : p.isSet(baseline)                          ? Encoder::TovalinBaseline
+                                                             : Encoder::Tovalin;
     r.jobs = defaultJobs();
     if (p.isSet(jobs)) {
         const std::optional<int> n = wholeNumberIn(p.value(jobs), 1, 256);

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "imaging/jpeg/jpeg.h"
+
 namespace tovalin {
 
 enum class JobMode { Factor, TargetSize };
@@ -37,6 +39,7 @@ struct JobSettings {
     JobMode mode = JobMode::TargetSize;
     int factor = 0;               // factor mode: 2..255
     std::int32_t targetBytes = 0; // size mode: kilobytes x 1024, halves to even
+    Encoder encoder = Encoder::Tovalin;
 };
 
 struct JobFields {

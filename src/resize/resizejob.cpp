@@ -179,7 +179,7 @@ bool cancelled(const JobControl *control) { return control && control->stopped()
 // encoding's size, and the factor the search settles on.
 class FactorSearch {
 public:
-    explicit FactorSearch(const QImage &resized) : m_trials(resized), m_encodings(m_trials) {}
+    FactorSearch(const QImage &resized, Encoder encoder) : m_trials(resized, encoder), m_encodings(m_trials) {}
 
     JobFailure run(std::int64_t target, JobControl *control)
     {
@@ -249,7 +249,7 @@ struct Shrunk {
 // the pixels, so each step guesses from the last one's size, and halves
 // the range the guess leaves where it did not narrow it by half.
 Shrunk findShrunkSize(const QImage &source, QSize asked, std::int64_t target, int floor, std::int64_t tooLargeAt,
-                      JobControl *control)
+                      Encoder encoder, JobControl *control)
 {
     Shrunk out;
     const auto heightFor = [&](int w) { return std::max(1, int(std::lround(double(asked.height()) * w / asked.width()))); };
@@ -267,7 +267,7 @@ Shrunk findShrunkSize(const QImage &source, QSize asked, std::int64_t target, in
             out.stopped = true;
             return out;
         }
-        const JpegTrials trials(picture);
+        const JpegTrials trials(picture, encoder);
         if (!trials.ok()) {
             out.stopped = true;
             return out;
@@ -298,7 +298,7 @@ ResizeResult searchAndSave(const ResizeRequest &request, const QImage &picture, 
     r.height = picture.height();
     // The metadata's bytes count toward the target.
     const std::int64_t target = std::max<std::int64_t>(1, std::int64_t(request.settings.targetBytes) - request.metadata.size());
-    auto search = std::make_unique<FactorSearch>(picture);
+    auto search = std::make_unique<FactorSearch>(picture, request.settings.encoder);
     r.failure = search->run(target, control);
     if (r.failure != JobFailure::None)
         return r;
@@ -310,7 +310,8 @@ ResizeResult searchAndSave(const ResizeRequest &request, const QImage &picture, 
     if (request.shrink == ShrinkMode::Apply && needsShrink()) {
         const std::optional<std::int64_t> atFloor = search->size(request.shrinkFloor);
         const Shrunk shrunk = atFloor && *atFloor > target
-                                  ? findShrunkSize(request.source, picture.size(), target, request.shrinkFloor, *atFloor, control)
+                                  ? findShrunkSize(request.source, picture.size(), target, request.shrinkFloor, *atFloor,
+                                                   request.settings.encoder, control)
                                   : Shrunk{picture.size(), false};
         if (cancelled(control)) {
             r.failure = JobFailure::Cancelled;
@@ -327,7 +328,7 @@ ResizeResult searchAndSave(const ResizeRequest &request, const QImage &picture, 
                 r.failure = JobFailure::OutOfMemory;
                 return r;
             }
-            search = std::make_unique<FactorSearch>(smaller);
+            search = std::make_unique<FactorSearch>(smaller, request.settings.encoder);
             r.failure = search->run(target, control);
             if (r.failure != JobFailure::None)
                 return r;
@@ -378,7 +379,8 @@ ResizeResult searchAndSave(const ResizeRequest &request, const QImage &picture, 
         const std::optional<std::int64_t> atFloor = search->size(request.shrinkFloor);
         if (atFloor && *atFloor > target) {
             search.reset(); // its coefficients are not needed any more
-            const Shrunk shrunk = findShrunkSize(request.source, QSize(r.width, r.height), target, request.shrinkFloor, *atFloor, control);
+            const Shrunk shrunk = findShrunkSize(request.source, QSize(r.width, r.height), target, request.shrinkFloor, *atFloor,
+                                                   request.settings.encoder, control);
             r.suggestedSize = shrunk.stopped ? QSize() : shrunk.size;
             r.shrinkFailed = !shrunk.stopped && !shrunk.size.isValid();
         }
@@ -398,7 +400,8 @@ ResizeResult runResizeJob(const ResizeRequest &request, JobControl *control)
     }
     if (request.settings.mode == JobMode::TargetSize)
         return searchAndSave(request, picture, control);
-    const EncodeResult jpeg = encodeJpeg(picture, request.settings.factor);
+    const EncodeResult jpeg = request.settings.encoder == Encoder::Libjpeg ? encodeJpeg(picture, request.settings.factor)
+                                                                           : encodeWithTrials(picture, request.settings.factor, request.settings.encoder);
     if (jpeg.error != EncodeError::None) {
         r.failure = JobFailure::EncodeFailed;
         return r;

@@ -1,5 +1,7 @@
 #include "imaging/decode/decode.h"
+#include "imaging/image.h"
 #include "imaging/jpeg/jpeg.h"
+#include "imaging/jpeg/jpegtrials.h"
 #include "../testfiles.h"
 #include "../testphoto.h"
 
@@ -122,7 +124,8 @@ private slots:
                                          QStringList{"--scale", "50", "--fit", "10x10", "in/a.jpg"}, QStringList{"--bogus", "in/a.jpg"},
                                          QStringList{"-o", "-", "in"}, QStringList{"--shrink-to-fit", "in/a.jpg"},
                                          QStringList{"-o", "", "in/a.jpg"}, QStringList{"--suffix", "/../../x", "-o", "out", "in/a.jpg"},
-                                         QStringList{"--suffix", "a/b", "in/a.jpg"}, QStringList{"-"}})
+                                         QStringList{"--suffix", "a/b", "in/a.jpg"}, QStringList{"-"},
+                                         QStringList{"--encoder", "mozjpeg", "in/a.jpg"}})
             QTest::newRow(qPrintable("usage: " + usage.join(' '))) << usage << 2 << QStringList{};
     }
     void commandLines()
@@ -397,6 +400,42 @@ private slots:
         QCOMPARE(p.exitCode(), 1);
         QVERIFY2(out.contains("\"input\":\"in/big.jpg\",\"output\":\"" ) && out.contains("\"error_code\":\"too_large\""), out.constData());
         QCOMPARE(files("out"), (QStringList{"out/a.jpg", "out/b.jpg"}));
+    }
+
+    // Our encoder writes progressive files, --baseline baseline ones, and
+    // --encoder libjpeg exactly libjpeg's bytes, in factor and size mode.
+    void encoders_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("frame"); // the frame marker: 0xC2 progressive, 0xC0 baseline
+        QTest::addColumn<bool>("libjpegBytes");
+        for (const QStringList &mode : {QStringList{"--factor", "40"}, QStringList{"--kb", "6"}}) {
+            const QString m = mode.join(' ');
+            QTest::addRow("ours, %s", qPrintable(m)) << mode << 0xC2 << false;
+            QTest::addRow("ours, baseline, %s", qPrintable(m)) << (mode + QStringList{"--baseline"}) << 0xC0 << false;
+            QTest::addRow("libjpeg, %s", qPrintable(m)) << (mode + QStringList{"--encoder", "libjpeg"}) << 0xC0 << true;
+            QTest::addRow("libjpeg, --baseline too, %s", qPrintable(m))
+                << (mode + QStringList{"--encoder", "libjpeg", "--baseline"}) << 0xC0 << true;
+        }
+    }
+    void encoders()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, frame);
+        QFETCH(bool, libjpegBytes);
+        const Run r = cli(QStringList{"in/b.png", "-o", "out", "--size", "200x150", "--json"} + args);
+        QVERIFY2(r.exit == 0, r.err.constData());
+        const int factor = QJsonDocument::fromJson(r.out).object().value("factor").toInt();
+        const QByteArray written = fileContents(m_dir + "/out/b.jpg");
+        int at = 2; // the frame marker among the header segments
+        while (at + 4 <= written.size() && uchar(written[at + 1]) != 0xC0 && uchar(written[at + 1]) != 0xC2)
+            at += 2 + (uchar(written[at + 2]) << 8 | uchar(written[at + 3]));
+        QCOMPARE(int(uchar(written[at + 1])), frame);
+        ImageHolder h;
+        h.setImage(decodeImageFile(m_dir + "/in/b.png").image);
+        QCOMPARE(h.resize(200, 150), ResizeOutcome::Done);
+        const Encoder ours = args.contains("--baseline") ? Encoder::TovalinBaseline : Encoder::Tovalin;
+        QCOMPARE(written, libjpegBytes ? encodeJpeg(h.image(), factor).bytes : encodeWithTrials(h.image(), factor, ours).bytes);
     }
 
     // One picture through standard input and output: the same bytes as a file.

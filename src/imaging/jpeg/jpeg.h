@@ -17,6 +17,11 @@ constexpr int kStrongestFactor = 255;
 // scaling never falls as the factor rises. Factors outside 2..255 are clamped.
 int quantScaleForFactor(int factor);
 
+// Which encoder writes the files: our own (the default: progressive), our
+// own with one baseline scan for old systems, or one whose bytes are
+// exactly libjpeg's.
+enum class Encoder { Tovalin, TovalinBaseline, Libjpeg };
+
 enum class EncodeError { None, NoImage, TooLargeForJpeg, EncoderFailed };
 
 struct EncodeResult {

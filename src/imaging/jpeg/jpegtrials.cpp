@@ -2,9 +2,9 @@
 
 #include "common/helpers.h"
 #include "imaging/jpeg/jpeg.h"
-#include "imaging/jpeg/jpegerror.h"
 #include "imaging/jpeg/trials_huffman.h"
 #include "imaging/jpeg/trials_kernels.h"
+#include "imaging/jpeg/trials_scans.h"
 
 #include <algorithm>
 #include <array>
@@ -17,44 +17,12 @@ namespace {
 
 using namespace detail;
 
-struct QuantTables {
-    std::array<std::array<std::uint8_t, kBlock>, 2> natural{}; // as written in DQT (natural order)
-    std::array<Quantizer, 2> zigzag{};                        // for coefficients in zigzag order
-};
-
-QuantTables quantTablesFor(int factor)
-{
-    jpeg_compress_struct cinfo{};
-    JpegErrors err;
-    cinfo.err = useJpegErrors(err);
-    // Defaults and a quality on a fresh object do not fail; were they to,
-    // the tables stay empty rather than the program exiting.
-    if (setjmp(err.jump)) {
-        jpeg_destroy_compress(&cinfo);
-        return {};
-    }
-    jpeg_create_compress(&cinfo);
-    cinfo.in_color_space = JCS_RGB;
-    cinfo.input_components = 3;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_linear_quality(&cinfo, quantScaleForFactor(factor), TRUE);
-    QuantTables t;
-    for (int n = 0; n < 2; ++n)
-        for (int i = 0; i < kBlock; ++i) {
-            t.natural[n][i] = static_cast<std::uint8_t>(cinfo.quant_tbl_ptrs[n]->quantval[i]);
-            setDivisor(t.zigzag[n], i, std::uint32_t(cinfo.quant_tbl_ptrs[n]->quantval[kNatural[i]]) << 3);
-        }
-    jpeg_destroy_compress(&cinfo);
-    return t;
-}
-
 // Runs through every block of the scan, quantised, telling `visit` the
 // component's table (0 luma, 1 chroma), the DC difference, the block and
 // which of its coefficients are not zero.
 template <typename Visit>
 void forEachBlock(const std::int16_t *coefs, std::size_t mcus, const QuantTables &q, Visit visit)
 {
-    const auto quantize = trialKernels().quantize;
     std::array<std::int32_t, 3> lastDc{};
     alignas(32) std::int16_t block[kBlock];
     const std::int16_t *in = coefs;
@@ -62,7 +30,7 @@ void forEachBlock(const std::int16_t *coefs, std::size_t mcus, const QuantTables
         for (int b = 0; b < kBlocksPerMcu; ++b, in += kBlock) {
             const int component = b < 4 ? 0 : b - 3;
             const int table = component == 0 ? 0 : 1;
-            const std::uint64_t nonzero = quantize(in, q.zigzag[table], block);
+            const std::uint64_t nonzero = quantizeBlock(in, q, table, block);
             visit(table, block[0] - lastDc[component], block, nonzero);
             lastDc[component] = block[0];
         }
@@ -99,19 +67,9 @@ void countSymbols(const std::int16_t *coefs, std::size_t mcus, const QuantTables
     });
 }
 
-void appendMarker(QByteArray &out, std::uint8_t marker, const QByteArray &body)
-{
-    out.append('\xFF');
-    out.append(static_cast<char>(marker));
-    const int length = int(body.size()) + 2;
-    out.append(static_cast<char>(length >> 8));
-    out.append(static_cast<char>(length & 0xFF));
-    out.append(body);
-}
-
 } // namespace
 
-JpegTrials::JpegTrials(const QImage &rgb888)
+JpegTrials::JpegTrials(const QImage &rgb888, Encoder encoder) : m_encoder(encoder)
 {
     if (rgb888.isNull() || rgb888.format() != QImage::Format_RGB888 || rgb888.width() > kMaxJpegSide
         || rgb888.height() > kMaxJpegSide)
@@ -189,17 +147,25 @@ JpegTrials::JpegTrials(const QImage &rgb888)
     other.wait();
 }
 
+detail::Coefficients JpegTrials::coefficients() const
+{
+    return {m_width, m_height, m_mcusAcross, m_mcusDown, m_coefs.get()};
+}
+
 std::int64_t JpegTrials::estimateSize(int factor) const
 {
     if (!ok())
         return 0;
-    const QuantTables q = quantTablesFor(factor);
+    const QuantTables q = quantTablesFor(factor, m_encoder);
     // Every step-th MCU row, whole rows so the DC differences stay as coded.
     const int step = (m_mcusDown + kEstimateRows - 1) / kEstimateRows;
+    if (m_encoder == Encoder::Tovalin)
+        return progressiveEstimate(coefficients(), q, step);
     Counts all;
     int rows = 0;
     for (int row = 0; row < m_mcusDown; row += step, ++rows)
-        countSymbols(&m_coefs.get()[std::size_t(row) * m_mcusAcross * kBlocksPerMcu * kBlock], std::size_t(m_mcusAcross), q, all);
+        countSymbols(&m_coefs.get()[std::size_t(row) * m_mcusAcross * kBlocksPerMcu * kBlock],
+                     std::size_t(m_mcusAcross), q, all);
     double bits = 0;
     int symbols = 0; // each listed in its table's marker
     for (int t = 0; t < 2; ++t) {
@@ -217,7 +183,9 @@ QByteArray JpegTrials::encode(int factor) const
 {
     if (!ok())
         return {};
-    const QuantTables q = quantTablesFor(factor);
+    const QuantTables q = quantTablesFor(factor, m_encoder);
+    if (m_encoder == Encoder::Tovalin)
+        return progressiveFile(coefficients(), q);
     const std::size_t mcus = std::size_t(m_mcusAcross) * m_mcusDown;
 
     Counts counts;
@@ -276,6 +244,19 @@ QByteArray JpegTrials::encode(int factor) const
     bits.finish();
     out.append("\xFF\xD9", 2);
     return out;
+}
+
+EncodeResult encodeWithTrials(const QImage &rgb888, int factor, Encoder encoder)
+{
+    if (rgb888.isNull() || rgb888.format() != QImage::Format_RGB888)
+        return {{}, EncodeError::NoImage};
+    if (rgb888.width() > kMaxJpegSide || rgb888.height() > kMaxJpegSide)
+        return {{}, EncodeError::TooLargeForJpeg};
+    const JpegTrials trials(rgb888, encoder);
+    EncodeResult result{trials.encode(factor), EncodeError::None};
+    if (result.bytes.isEmpty())
+        result.error = EncodeError::EncoderFailed;
+    return result;
 }
 
 } // namespace tovalin

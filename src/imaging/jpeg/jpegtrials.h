@@ -4,20 +4,28 @@
 #include <cstdint>
 #include <memory>
 
+#include "imaging/jpeg/jpeg.h"
+
 namespace tovalin {
+
+namespace detail {
+struct Coefficients;
+}
 
 // Encodes one picture at many quality factors, as the size search does.
 // Colour conversion, chroma downsampling and the DCT do not depend on the
 // factor, so they run once, here; each encoding then only quantises and
-// entropy-codes. The bytes are exactly encodeJpeg's (libjpeg's islow DCT,
-// quantiser rounding, 4:2:0 edge handling, optimised Huffman tables and
-// markers), so a trial's size is the size of the file written.
+// entropy-codes, and its bytes are the file written (so a trial's size is
+// the file's). All encoders share libjpeg's islow DCT, colour conversion
+// and 4:2:0 edge handling, and optimise their Huffman tables. With
+// Encoder::Libjpeg the bytes are exactly encodeJpeg's; our own encoder
+// has its own tables and quantiser, and writes progressive scans.
 //
 // Holds the picture's DCT coefficients, 16 bits each: as many bytes as the
 // picture's RGB. encode() may run on several threads at once.
 class JpegTrials {
 public:
-    explicit JpegTrials(const QImage &rgb888);
+    explicit JpegTrials(const QImage &rgb888, Encoder encoder = Encoder::Tovalin);
 
     bool ok() const { return m_coefs != nullptr; }
     QByteArray encode(int factor) const;
@@ -27,6 +35,9 @@ public:
     std::int64_t estimateSize(int factor) const;
 
 private:
+    detail::Coefficients coefficients() const;
+
+    Encoder m_encoder;
     int m_width = 0;
     int m_height = 0;
     int m_mcusAcross = 0;
@@ -36,5 +47,8 @@ private:
     // 64 coefficients in zigzag order, scaled by 8 as libjpeg's DCT leaves them.
     std::unique_ptr<std::int16_t[]> m_coefs;
 };
+
+// One file at one factor from the trials, checked as encodeJpeg checks.
+EncodeResult encodeWithTrials(const QImage &rgb888, int factor, Encoder encoder);
 
 } // namespace tovalin

@@ -175,7 +175,9 @@ std::uint64_t quantizePortable(const std::int16_t *in, const Quantizer &q, std::
     for (int k = 0; k < kBlock; ++k) {
         const std::int32_t c = in[k];
         const std::uint32_t magnitude = static_cast<std::uint32_t>(c < 0 ? -c : c);
-        const auto v = static_cast<std::int32_t>((magnitude + q.correction[k]) * q.reciprocal[k] >> q.shift[k]);
+        const auto v = magnitude < q.zeroBelow[k]
+                           ? 0
+                           : static_cast<std::int32_t>((magnitude + q.correction[k]) * q.reciprocal[k] >> q.shift[k]);
         out[k] = static_cast<std::int16_t>(c < 0 ? -v : v);
         nonzero |= std::uint64_t(v != 0) << k;
     }
@@ -190,10 +192,13 @@ __attribute__((target("avx2"))) std::uint64_t quantizeAvx2(const std::int16_t *i
         for (int i = 0; i < 2; ++i) {
             const int at = half * 32 + i * 16;
             const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + at));
-            __m256i v = _mm256_add_epi16(_mm256_abs_epi16(c), _mm256_load_si256(reinterpret_cast<const __m256i *>(&q.correction[at])));
+            const __m256i magnitude = _mm256_abs_epi16(c);
+            __m256i v = _mm256_add_epi16(magnitude, _mm256_load_si256(reinterpret_cast<const __m256i *>(&q.correction[at])));
             v = _mm256_mulhi_epu16(v, _mm256_load_si256(reinterpret_cast<const __m256i *>(&q.reciprocal[at])));
             v = _mm256_mulhi_epu16(v, _mm256_load_si256(reinterpret_cast<const __m256i *>(&q.scale[at])));
-            v = _mm256_sign_epi16(v, c);
+            // Magnitudes stay under 2^15, so the signed comparison holds.
+            const __m256i dead = _mm256_cmpgt_epi16(_mm256_load_si256(reinterpret_cast<const __m256i *>(&q.zeroBelow[at])), magnitude);
+            v = _mm256_sign_epi16(_mm256_andnot_si256(dead, v), c);
             _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + at), v);
             isZero[i] = _mm256_cmpeq_epi16(v, _mm256_setzero_si256());
         }
@@ -228,11 +233,22 @@ void setDivisor(Quantizer &q, int k, std::uint32_t divisor)
     q.shift[k] = r;
 }
 
-const TrialKernels &trialKernels()
+const TrialKernels &portableTrialKernels()
 {
     static const TrialKernels portable{rgbRowToYccPortable, downsampleRowPortable, forwardDctPortable, quantizePortable};
+    return portable;
+}
+
+const TrialKernels &avx2TrialKernels()
+{
     static const TrialKernels avx2{rgbRowToYccAvx2, downsampleRowAvx2, forwardDctAvx2, quantizeAvx2};
-    return useAvx2() ? avx2 : portable;
+    return avx2;
+}
+
+const TrialKernels &trialKernels()
+{
+    static const TrialKernels &chosen = useAvx2() ? avx2TrialKernels() : portableTrialKernels();
+    return chosen;
 }
 
 } // namespace tovalin::detail

@@ -23,6 +23,9 @@ struct Quantizer {
     alignas(32) std::array<std::uint16_t, kBlock> reciprocal;
     alignas(32) std::array<std::uint16_t, kBlock> correction;
     alignas(32) std::array<std::uint16_t, kBlock> scale;
+    // A coefficient whose magnitude is under this (in the DCT's own units)
+    // becomes zero whatever it rounds to: the dead zone. 0: plain rounding.
+    alignas(32) std::array<std::uint16_t, kBlock> zeroBelow{};
     std::array<int, kBlock> shift;
 };
 
@@ -44,5 +47,10 @@ struct TrialKernels {
 // The kernels for this processor, or the portable ones where the switch
 // forces them; chosen once.
 const TrialKernels &trialKernels();
+
+// Each set by itself, for tests that compare them (AVX2 only where the
+// processor has it).
+const TrialKernels &portableTrialKernels();
+const TrialKernels &avx2TrialKernels();
 
 } // namespace tovalin::detail

@@ -2,6 +2,8 @@
 #include "imaging/image.h"
 #include "imaging/jpeg/jpeg.h"
 #include "imaging/jpeg/jpegtrials.h"
+#include "imaging/jpeg/trials_quant.h"
+#include "common/cpufeatures.h"
 #include "../../testphoto.h"
 
 #include <QDir>
@@ -9,8 +11,13 @@
 
 #include <cstdio>
 #include <jpeglib.h>
+#include <map>
+#include <random>
 
 using namespace tovalin;
+using namespace tovalin::detail;
+
+Q_DECLARE_METATYPE(tovalin::Encoder)
 
 namespace {
 
@@ -55,6 +62,47 @@ int markerAt(const QByteArray &jpeg, uchar code)
         pos += 2 + (uchar(jpeg[pos + 2]) << 8 | uchar(jpeg[pos + 3]));
     }
     return -1;
+}
+
+// Each component's quantised blocks as libjpeg reads them back (natural
+// order); empty when it warns of corrupt data.
+QList<QList<QList<short>>> levelsOf(const QByteArray &jpeg)
+{
+    jpeg_decompress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char *>(jpeg.constData()), static_cast<unsigned long>(jpeg.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    jvirt_barray_ptr *arrays = jpeg_read_coefficients(&cinfo);
+    QList<QList<QList<short>>> all;
+    for (int c = 0; c < cinfo.num_components; ++c) {
+        const jpeg_component_info &comp = cinfo.comp_info[c];
+        QList<QList<short>> blocks;
+        for (JDIMENSION by = 0; by < comp.height_in_blocks; ++by) {
+            JBLOCKARRAY row = cinfo.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&cinfo), arrays[c], by, 1, FALSE);
+            for (JDIMENSION bx = 0; bx < comp.width_in_blocks; ++bx)
+                blocks.append(QList<short>(row[0][bx], row[0][bx] + DCTSIZE2));
+        }
+        all.append(blocks);
+    }
+    jpeg_finish_decompress(&cinfo);
+    const bool warned = err.num_warnings > 0;
+    jpeg_destroy_decompress(&cinfo);
+    return warned ? QList<QList<QList<short>>>() : all;
+}
+
+// The levels the encoder means for the top left 8x8 block of a plane:
+// DCT and quantiser run here on their own, outside the trials.
+QList<short> meantLevels(const std::uint8_t *samples, int stride, const QuantTables &q, int table)
+{
+    alignas(32) std::int16_t coefs[kBlock], levels[kBlock];
+    trialKernels().forwardDct(samples, stride, coefs);
+    quantizeBlock(coefs, q, table, levels);
+    QList<short> natural(kBlock);
+    for (int k = 0; k < kBlock; ++k)
+        natural[kNatural[k]] = levels[k];
+    return natural;
 }
 
 } // namespace
@@ -102,19 +150,25 @@ private slots:
     void sizeNeverGrowsWithFactor_data()
     {
         QTest::addColumn<QString>("name");
+        QTest::addColumn<Encoder>("encoder");
         QTest::addColumn<bool>("strict");
-        QTest::newRow("photograph") << QStringLiteral("photo.jpg") << false;
-        QTest::newRow("synthetic") << QString() << false;
+        for (const auto &[kind, encoder] : {std::pair{"libjpeg", Encoder::Libjpeg}, std::pair{"ours", Encoder::Tovalin},
+                                            std::pair{"ours, baseline", Encoder::TovalinBaseline}}) {
+            QTest::addRow("photograph, %s", kind) << QStringLiteral("photo.jpg") << encoder << false;
+            QTest::addRow("synthetic, %s", kind) << QString() << encoder << false;
+        }
     }
     void sizeNeverGrowsWithFactor()
     {
         QFETCH(QString, name);
+        QFETCH(Encoder, encoder);
         QFETCH(bool, strict);
         const QImage image = photo(name, 800);
         QVERIFY(!image.isNull());
-        qsizetype previous = encodeJpeg(image, 2).bytes.size();
+        const JpegTrials trials(image, encoder);
+        qsizetype previous = trials.encode(2).size();
         for (int f = 3; f <= 255; ++f) {
-            const qsizetype size = encodeJpeg(image, f).bytes.size();
+            const qsizetype size = trials.encode(f).size();
             const qsizetype allowed = strict ? previous : previous + previous / 50;
             QVERIFY2(size <= allowed, qPrintable(QStringLiteral("factor %1: %2 > %3").arg(f).arg(size).arg(previous)));
             previous = size;
@@ -169,7 +223,7 @@ private slots:
         QFETCH(QSize, size);
         QFETCH(QList<int>, factors);
         const QImage image = testPhoto(size.width(), size.height());
-        const JpegTrials trials(image);
+        const JpegTrials trials(image, Encoder::Libjpeg);
         QVERIFY(trials.ok());
         for (const int f : factors)
             QVERIFY2(trials.encode(f) == encodeJpeg(image, f).bytes, qPrintable(QString::number(f)));
@@ -200,6 +254,107 @@ private slots:
         const double real = double(trials.encode(factor).size());
         const double estimate = double(trials.estimateSize(factor));
         QVERIFY2(std::abs(estimate - real) <= 0.1 * real, qPrintable(QStringLiteral("%1 for %2").arg(estimate).arg(real)));
+    }
+
+    // Our quantiser on hand-made blocks of factor 60's luma steps: the dead
+    // zone and the trimmed tail zero coefficients plain rounding keeps.
+    void ourQuantiser_data()
+    {
+        QTest::addColumn<QList<int>>("coefs");  // zigzag position, then twentieths of that position's step
+        QTest::addColumn<QList<int>>("levels"); // zigzag position, then level: every other level is zero
+        QTest::newRow("0.65 of a step is in the dead zone") << QList<int>{1, 13, 2, 15} << QList<int>{2, 1};
+        QTest::newRow("a lone 1 after 38 zeros goes") << QList<int>{1, 60, 40, 21} << QList<int>{1, 3};
+        QTest::newRow("negative too") << QList<int>{1, -60, 40, -21} << QList<int>{1, -3};
+        QTest::newRow("a 1 right after another stays") << QList<int>{1, 60, 2, 21} << QList<int>{1, 3, 2, 1};
+        QTest::newRow("trimming walks back") << QList<int>{1, 60, 30, 21, 50, 21} << QList<int>{1, 3};
+        QTest::newRow("a 2 stops it") << QList<int>{30, 40, 50, 21} << QList<int>{30, 2};
+        QTest::newRow("at 63 it saves an end of block") << QList<int>{1, 60, 63, 20} << QList<int>{1, 3, 63, 1};
+        QTest::newRow("at 62 it does not") << QList<int>{1, 60, 62, 20} << QList<int>{1, 3};
+    }
+    void ourQuantiser()
+    {
+        QFETCH(QList<int>, coefs);
+        QFETCH(QList<int>, levels);
+        const QuantTables q = quantTablesFor(60, Encoder::Tovalin);
+        alignas(32) std::int16_t in[kBlock] = {}, out[kBlock];
+        for (int i = 0; i < coefs.size(); i += 2) {
+            const int step = q.natural[0][kNatural[coefs[i]]] * 8;
+            in[coefs[i]] = static_cast<std::int16_t>(coefs[i + 1] * step / 20);
+            QVERIFY(std::lround(double(in[coefs[i]]) / step) != 0); // plain rounding keeps every one
+        }
+        const std::uint64_t nonzero = quantizeBlock(in, q, 0, out);
+        std::map<int, int> expected;
+        for (int i = 0; i < levels.size(); i += 2)
+            expected[levels[i]] = levels[i + 1];
+        for (int k = 1; k < kBlock; ++k) {
+            const int want = expected.count(k) ? expected[k] : 0;
+            QVERIFY2(out[k] == want, qPrintable(QStringLiteral("position %1: %2, meant %3").arg(k).arg(out[k]).arg(want)));
+            QCOMPARE(bool(nonzero >> k & 1), want != 0);
+        }
+    }
+
+    // The AVX2 quantiser gives the portable one's levels, dead zone and all.
+    void quantiserKernelsAgree()
+    {
+        if (!cpuHasAvx2())
+            QSKIP("no AVX2 here");
+        std::mt19937 random(7);
+        std::uniform_int_distribution<int> value(-8100, 8100), spread(0, 3);
+        for (const Encoder encoder : {Encoder::Tovalin, Encoder::Libjpeg})
+            for (const int factor : {2, 30, 100, 200, 255})
+                for (int table = 0; table < 2; ++table) {
+                    const QuantTables q = quantTablesFor(factor, encoder);
+                    for (int n = 0; n < 2000; ++n) {
+                        alignas(32) std::int16_t in[kBlock], a[kBlock], b[kBlock];
+                        for (int k = 0; k < kBlock; ++k)
+                            in[k] = static_cast<std::int16_t>(value(random) >> (spread(random) * 4));
+                        const std::uint64_t ma = portableTrialKernels().quantize(in, q.zigzag[table], a);
+                        const std::uint64_t mb = avx2TrialKernels().quantize(in, q.zigzag[table], b);
+                        QCOMPARE(ma, mb);
+                        QVERIFY(std::equal(a, a + kBlock, b));
+                    }
+                }
+    }
+
+    // What libjpeg reads back is what the encoder meant: the progressive
+    // file holds the baseline file's levels in every block, and the top
+    // left blocks hold the levels of a DCT and quantiser run here.
+    void decodesToTheLevelsMeant_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("factor");
+        QTest::newRow("whole MCUs") << QSize(64, 48) << 30;
+        QTest::newRow("odd sides") << QSize(33, 17) << 90;
+        QTest::newRow("luma blocks odd") << QSize(200, 125) << 2;
+        QTest::newRow("more empty blocks than one run holds") << QSize(2048, 1040) << 255;
+        QTest::newRow("photo size") << QSize(800, 500) << 60;
+    }
+    void decodesToTheLevelsMeant()
+    {
+        QFETCH(QSize, size);
+        QFETCH(int, factor);
+        QImage image = testPhoto(size.width(), size.height());
+        if (size.height() == 1040) // flat: 33280 luma blocks with nothing past their DC
+            image.fill(QColor(240, 240, 235));
+        const QByteArray progressive = JpegTrials(image, Encoder::Tovalin).encode(factor);
+        const QByteArray baseline = JpegTrials(image, Encoder::TovalinBaseline).encode(factor);
+        QVERIFY(markerAt(progressive, 0xC2) > 0);
+        QVERIFY(markerAt(baseline, 0xC0) > 0);
+        const auto levels = levelsOf(progressive);
+        QCOMPARE(levels.size(), 3);
+        QCOMPARE(levels, levelsOf(baseline));
+
+        const QuantTables q = quantTablesFor(factor, Encoder::Tovalin);
+        std::uint8_t y[16][16], cb[16][16], cr[16][16], cbHalf[8][8], crHalf[8][8];
+        for (int row = 0; row < 16; ++row)
+            trialKernels().rgbRowToYcc(image.constScanLine(std::min(row, image.height() - 1)), 16, y[row], cb[row], cr[row]);
+        for (int row = 0; row < 8; ++row) {
+            trialKernels().downsampleRow(cb[2 * row], cb[2 * row + 1], 8, cbHalf[row]);
+            trialKernels().downsampleRow(cr[2 * row], cr[2 * row + 1], 8, crHalf[row]);
+        }
+        QCOMPARE(levels[0][0], meantLevels(&y[0][0], 16, q, 0));
+        QCOMPARE(levels[1][0], meantLevels(&cbHalf[0][0], 8, q, 1));
+        QCOMPARE(levels[2][0], meantLevels(&crHalf[0][0], 8, q, 1));
     }
 
     void refusesWhatItCannotEncode()
