@@ -18,7 +18,10 @@ packages installed by quality_setup.sh:
 
 Each is resized once with Tovalin's resampler (tovalin-quality resize) to
 a long edge of 1000 to 1400 and stored as an 8-bit PNG without colour
-chunks, so that only the encoders differ.
+chunks, so that only the encoders differ. Tovalin is its default encoder
+(our own); libjpeg's bytes are --encoder libjpeg.
+
+Last, every factor step where Tovalin's size grows is listed.
 
 For each picture each encoder is swept: Tovalin over quality factors,
 mozjpeg (sharp's defaults: progressive, trellis, its tables, 4:2:0) and
@@ -287,6 +290,18 @@ def main():
             print(f"{target:>5} {encoder:<10}{statistics.fmean(r['bytes'] for r in rows):>9.0f}"
                   f"{statistics.fmean(r['ssimulacra2'] for r in rows):>13.2f}"
                   f"{statistics.fmean(r['butteraugli'] for r in rows):>13.3f}{statistics.fmean(r['ssim'] for r in rows):>9.4f}")
+    print()
+    # The size search relies on sizes never growing with the factor.
+    growths = []
+    for kind, png in pictures:
+        sizes = [int(line.split()[1]) for line in run([str(ARGS.build / "bench" / "tovalin-quality"), "sizes", str(png)]).stdout.decode().splitlines()]
+        steps = [(f + 3, b - a) for f, (a, b) in enumerate(zip(sizes, sizes[1:])) if b > a]
+        growths.append((png.stem, steps))
+    grown = [(name, steps) for name, steps in growths if steps]
+    print(f"Factor steps 2..255 where the size grows: {sum(len(s) for _, s in grown)} on {len(grown)} of {len(growths)} pictures"
+          + (f", at most +{max(d for _, s in grown for _, d in s)} bytes" if grown else ""))
+    for name, steps in grown:
+        print(f"  {name}: " + ", ".join(f"{f} +{d}" for f, d in steps))
     print()
     jpegs = [j for r in results for j in r[4]]
     verdict = decoders(jpegs, work)

@@ -2,6 +2,7 @@
 
 #include "common/helpers.h"
 #include "imaging/jpeg/jpeg.h"
+#include "imaging/jpeg/trials_dering.h"
 #include "imaging/jpeg/trials_huffman.h"
 #include "imaging/jpeg/trials_kernels.h"
 #include "imaging/jpeg/trials_scans.h"
@@ -88,6 +89,7 @@ JpegTrials::JpegTrials(const QImage &rgb888, Encoder encoder) : m_encoder(encode
         return;
 
     const TrialKernels &kernels = trialKernels();
+    const bool dering = m_encoder != Encoder::Libjpeg; // ours reshapes clipped runs
     // One MCU row at a time: 16 luma rows and 8 chroma rows, padded as
     // libjpeg pads them (last column and last row repeated).
     auto mcuRows = [&](int firstRow, int endRow) {
@@ -127,7 +129,12 @@ JpegTrials::JpegTrials(const QImage &rgb888, Encoder encoder) : m_encoder(encode
                     const int bx = mx * 2 + (b & 1), by = my * 2 + (b >> 1);
                     std::int16_t *out = mcu + b * kBlock;
                     if (bx < lumaBlocksAcross && by < lumaBlocksDown) {
-                        kernels.forwardDct(&luma[std::size_t((b >> 1) * 8) * lumaStride + bx * 8], lumaStride, out);
+                        const std::uint8_t *samples = &luma[std::size_t((b >> 1) * 8) * lumaStride + bx * 8];
+                        std::int32_t shifted[kBlock];
+                        if (dering && deringBlock(samples, lumaStride, shifted))
+                            forwardDctShifted(shifted, out);
+                        else
+                            kernels.forwardDct(samples, lumaStride, out);
                         continue;
                     }
                     // Padding blocks: no detail, the DC of the block before

@@ -125,6 +125,26 @@ void forwardDctPortable(const std::uint8_t *samples, int stride, std::int16_t *o
         out[k] = static_cast<std::int16_t>(e[kNatural[k] / 8][kNatural[k] % 8]);
 }
 
+} // namespace
+
+void forwardDctShifted(const std::int32_t *shifted, std::int16_t *out)
+{
+    Lanes d[8];
+    for (int x = 0; x < 8; ++x)
+        for (int y = 0; y < 8; ++y)
+            d[x][y] = shifted[y * 8 + x];
+    fdct1d<true>(d);
+    Lanes e[8];
+    for (int y = 0; y < 8; ++y)
+        for (int u = 0; u < 8; ++u)
+            e[y][u] = d[u][y];
+    fdct1d<false>(e);
+    for (int k = 0; k < kBlock; ++k)
+        out[k] = static_cast<std::int16_t>(e[kNatural[k] / 8][kNatural[k] % 8]);
+}
+
+namespace {
+
 // Rows to columns of an 8x8 block of 32-bit lanes, in registers.
 __attribute__((target("avx2"))) inline void transpose8x8(Lanes *v)
 {

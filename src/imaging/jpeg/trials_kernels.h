@@ -44,6 +44,10 @@ struct TrialKernels {
     std::uint64_t (*quantize)(const std::int16_t *in, const Quantizer &q, std::int16_t *out);
 };
 
+// forwardDct's arithmetic on samples already less 128 and not bound to
+// 0..255 (natural order): for blocks whose clipped runs were reshaped.
+void forwardDctShifted(const std::int32_t *shifted, std::int16_t *out);
+
 // The kernels for this processor, or the portable ones where the switch
 // forces them; chosen once.
 const TrialKernels &trialKernels();

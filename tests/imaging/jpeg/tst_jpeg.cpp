@@ -2,6 +2,7 @@
 #include "imaging/image.h"
 #include "imaging/jpeg/jpeg.h"
 #include "imaging/jpeg/jpegtrials.h"
+#include "imaging/jpeg/trials_dering.h"
 #include "imaging/jpeg/trials_quant.h"
 #include "common/cpufeatures.h"
 #include "../../testphoto.h"
@@ -10,6 +11,7 @@
 #include <QTest>
 
 #include <cstdio>
+#include <cstring>
 #include <jpeglib.h>
 #include <map>
 #include <random>
@@ -93,11 +95,16 @@ QList<QList<QList<short>>> levelsOf(const QByteArray &jpeg)
 }
 
 // The levels the encoder means for the top left 8x8 block of a plane:
-// DCT and quantiser run here on their own, outside the trials.
+// DCT and quantiser run here on their own, outside the trials. Luma's
+// clipped runs are reshaped first.
 QList<short> meantLevels(const std::uint8_t *samples, int stride, const QuantTables &q, int table)
 {
     alignas(32) std::int16_t coefs[kBlock], levels[kBlock];
-    trialKernels().forwardDct(samples, stride, coefs);
+    std::int32_t shifted[kBlock];
+    if (table == 0 && deringBlock(samples, stride, shifted))
+        forwardDctShifted(shifted, coefs);
+    else
+        trialKernels().forwardDct(samples, stride, coefs);
     quantizeBlock(coefs, q, table, levels);
     QList<short> natural(kBlock);
     for (int k = 0; k < kBlock; ++k)
@@ -328,6 +335,7 @@ private slots:
         QTest::newRow("luma blocks odd") << QSize(200, 125) << 2;
         QTest::newRow("more empty blocks than one run holds") << QSize(2048, 1040) << 255;
         QTest::newRow("photo size") << QSize(800, 500) << 60;
+        QTest::newRow("black text on white") << QSize(96, 40) << 60;
     }
     void decodesToTheLevelsMeant()
     {
@@ -336,6 +344,12 @@ private slots:
         QImage image = testPhoto(size.width(), size.height());
         if (size.height() == 1040) // flat: 33280 luma blocks with nothing past their DC
             image.fill(QColor(240, 240, 235));
+        if (size.height() == 40) {
+            image.fill(Qt::white);
+            for (int y = 3; y < 37; ++y)
+                for (int x = 2 + y % 5; x < 94; x += 7)
+                    std::memset(image.scanLine(y) + 3 * x, 0, 6); // strokes two pixels wide
+        }
         const QByteArray progressive = JpegTrials(image, Encoder::Tovalin).encode(factor);
         const QByteArray baseline = JpegTrials(image, Encoder::TovalinBaseline).encode(factor);
         QVERIFY(markerAt(progressive, 0xC2) > 0);
@@ -355,6 +369,49 @@ private slots:
         QCOMPARE(levels[0][0], meantLevels(&y[0][0], 16, q, 0));
         QCOMPARE(levels[1][0], meantLevels(&cbHalf[0][0], 8, q, 1));
         QCOMPARE(levels[2][0], meantLevels(&crHalf[0][0], 8, q, 1));
+    }
+
+    // Clipped runs become bumps past the clip, within 31 and the block's
+    // mean; every other sample stays; blocks without such runs are left.
+    void deringing_data()
+    {
+        QTest::addColumn<int>("left");  // the block's left half
+        QTest::addColumn<int>("right"); // and right half
+        QTest::addColumn<bool>("reshaped");
+        QTest::newRow("white beside grey") << 255 << 100 << true;
+        QTest::newRow("black beside grey") << 0 << 160 << true;
+        QTest::newRow("black beside white") << 0 << 255 << true;
+        QTest::newRow("all white") << 255 << 255 << false;
+        QTest::newRow("all black") << 0 << 0 << false;
+        QTest::newRow("nothing clipped") << 254 << 1 << false;
+    }
+    void deringing()
+    {
+        QFETCH(int, left);
+        QFETCH(int, right);
+        QFETCH(bool, reshaped);
+        std::uint8_t samples[8][8];
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x)
+                samples[y][x] = std::uint8_t(x < 4 ? left : right);
+        std::int32_t shifted[kBlock];
+        QCOMPARE(deringBlock(&samples[0][0], 8, shifted), reshaped);
+        if (!reshaped)
+            return;
+        int sum = 0, lifted = 0;
+        for (int k = 0; k < kBlock; ++k) {
+            const int was = samples[k / 8][k % 8], now = shifted[k] + 128;
+            sum += now;
+            if (was == 255)
+                QVERIFY2(now >= 255 && now <= 255 + 31, qPrintable(QString::number(now)));
+            else if (was == 0)
+                QVERIFY2(now <= 0 && now >= -31, qPrintable(QString::number(now)));
+            else
+                QCOMPARE(now, was);
+            lifted += now != was;
+        }
+        QVERIFY(lifted > 0);
+        QVERIFY(sum >= 0 && sum <= 255 * kBlock);
     }
 
     void refusesWhatItCannotEncode()
