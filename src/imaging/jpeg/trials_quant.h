@@ -16,7 +16,8 @@ struct QuantTables {
 };
 
 // The tables for a factor: libjpeg's (its standard tables through
-// quantScaleForFactor), or ours (flatter ones, the same scaling).
+// quantScaleForFactor), or ours (flatter ones, scaled as libjpeg's up to
+// factor 30 and by an even ratio a step after it).
 QuantTables quantTablesFor(int factor, Encoder encoder);
 
 // A block's 64 coefficients (zigzag order, the DCT's units) to levels;

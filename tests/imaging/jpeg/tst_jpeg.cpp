@@ -150,6 +150,25 @@ private slots:
         QCOMPARE(quantTables(quantScaleForFactor(255)), QList<quint16>(128, 255));
     }
 
+    // Ours too: every step changes a table and none gets finer; factor 2
+    // is every step 1, 255 ends at 80 for DC and 255 at the top.
+    void ourTablesGrowWithFactor()
+    {
+        QuantTables previous = quantTablesFor(2, Encoder::Tovalin);
+        for (const auto &table : previous.natural)
+            QVERIFY(std::all_of(table.begin(), table.end(), [](std::uint8_t step) { return step == 1; }));
+        for (int f = 3; f <= 255; ++f) {
+            const QuantTables current = quantTablesFor(f, Encoder::Tovalin);
+            for (int n = 0; n < 2; ++n)
+                for (int i = 0; i < kBlock; ++i)
+                    QVERIFY2(current.natural[n][i] >= previous.natural[n][i], qPrintable(QString::number(f)));
+            QVERIFY2(current.natural != previous.natural, qPrintable(QStringLiteral("factor %1 repeats %2").arg(f).arg(f - 1)));
+            previous = current;
+        }
+        QCOMPARE(int(previous.natural[0][0]), 80);
+        QCOMPARE(int(previous.natural[1][63]), 255);
+    }
+
     // The size search relies on this. On photographs of ordinary detail the
     // size never grows with the factor; JPEG cannot promise it byte for byte
     // (the optimised Huffman tables and the DC rounding wobble), so on every
