@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QKeyEvent>
+#include <QSignalBlocker>
 #include <QProcess>
 #include <QResizeEvent>
 #include <QShortcut>
@@ -451,11 +453,13 @@ void FrmJpgResize::onResize()
     // A run again at the size offered replaces the file just written.
     if (!m_rerunShrunk && sameFile(m_state.outputPath, m_state.sourcePath) && !askYesNoDefaultNo(text::kReplaceSource.arg(m_state.outputPath))) {
         setBusy(false);
+        vsE_Run->setFocus();
         return;
     }
     // Any existing entry of that name counts, hidden files included.
     if (!m_rerunShrunk && (existing.exists() || existing.isSymLink()) && !askYesNoBox(text::kOverwrite)) {
         setBusy(false);
+        vsE_Run->setFocus();
         return;
     }
     m_work.assignFrom(m_source.holder());
@@ -471,11 +475,12 @@ void FrmJpgResize::onResize()
     m_control = std::make_shared<JobControl>();
     m_resultBeforeRun = Label_result->text();
     Label_result->setText(text::kWorking);
-    // The disabled button would hand its focus on to 「終了」, where a second
-    // Return would end the program: the panel holds it during the run.
-    if (vsE_Run->hasFocus())
-        vsElastic4->setFocus();
+    // The disabled button would hand its focus on to 「終了」: the panel
+    // holds it during the run, and the window takes no input but Escape
+    // and its close box until the run ends.
+    vsElastic4->setFocus();
     vsE_Run->setEnabled(false);
+    qApp->installEventFilter(this);
     m_progress.start(100);
     m_job.start([request = m_request, control = m_control] { return runResizeJob(request, control.get()); });
 }
@@ -493,7 +498,7 @@ void FrmJpgResize::onJobFinished(const ResizeResult &result)
         return;
     endRun();
     if (result.failure == JobFailure::Cancelled) {
-        Label_result->setText(m_resultBeforeRun);
+        Label_result->setText(text::kRunStopped);
         return;
     }
     if (result.failure != JobFailure::None) {
@@ -502,17 +507,23 @@ void FrmJpgResize::onJobFinished(const ResizeResult &result)
         showMessage(result.failure == JobFailure::SaveFailed ? text::kSaveFailed.arg(m_state.outputPath, problem) : problem);
         return;
     }
-    Label_result->setText(text::resultText(result.bytesWritten));
+    // A size-mode file over its target says so beside the result, so that
+    // a declined smaller size never reads as success.
+    const qint64 over = m_request.settings.mode == JobMode::TargetSize ? result.bytesWritten - m_request.settings.targetBytes : 0;
+    Label_result->setText(text::resultText(result.bytesWritten) + (over > 0 ? text::kOverTargetBy.arg(over) : QString()));
     Label_Q->setText(m_request.settings.mode == JobMode::Factor ? QString() : text::factorText(result.factor));
     if (result.suggestedSize.isValid()) {
         // A smaller size meets the target without visible blocks: offered,
         // and run at once on はい, over the file just written.
-        if (!askYesNoDefaultNo(text::kShrinkOffer.arg(m_request.shrinkFloor)
-                                   .arg(result.suggestedSize.width())
-                                   .arg(result.suggestedSize.height())))
+        const QString why = over > 0 ? text::kMissedBy.arg(m_request.settings.targetBytes).arg(over)
+                                     : text::kMetPastFloor.arg(result.factor);
+        const bool take = askYesNoDefaultNo(why + text::kShrinkOffer.arg(m_request.shrinkFloor)
+                                                      .arg(result.suggestedSize.width())
+                                                      .arg(result.suggestedSize.height()));
+        vsE_Run->setFocus();
+        if (!take)
             return;
-        TextYoko->setText(decimalText(result.suggestedSize.width()));
-        Texttate->setText(decimalText(result.suggestedSize.height()));
+        showOfferedSize(result.suggestedSize);
         m_rerunShrunk = true;
         onResize();
         return;
@@ -521,6 +532,49 @@ void FrmJpgResize::onJobFinished(const ResizeResult &result)
         showMessage(text::kShrinkNone.arg(m_request.shrinkFloor).arg(m_request.settings.targetBytes));
     else if (result.overTarget)
         showMessage(text::kUnreachable.arg(m_request.settings.targetBytes).arg(result.bytesWritten));
+}
+
+// The size taken from the smaller-size question: the width and height as
+// offered, the percentage they are of the source, and the slider at it
+// (within its range) without its handler, which would rewrite the fields.
+void FrmJpgResize::showOfferedSize(QSize size)
+{
+    TextYoko->setText(decimalText(size.width()));
+    Texttate->setText(decimalText(size.height()));
+    const int percent = int(std::lround(100.0 * size.width() / std::max<double>(1, m_source.holder().width())));
+    Textritu->setText(decimalText(percent));
+    const QSignalBlocker quiet(HScroll1);
+    HScroll1->setValue(std::clamp(percent, HScroll1->minimum(), HScroll1->maximum()));
+}
+
+// While a run is going the window takes no input but Escape and its close
+// box: keys (and the shortcuts they would start), clicks, wheel turns and
+// drops on its widgets are dropped, so that a second Return cannot reach
+// 「終了」, nor Ctrl+V replace the picture under the run.
+bool FrmJpgResize::eventFilter(QObject *watched, QEvent *event)
+{
+    auto *widget = qobject_cast<QWidget *>(watched);
+    if (!isRunning() || !widget || widget->window() != this)
+        return false;
+    switch (event->type()) {
+    case QEvent::ShortcutOverride:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+        if (static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
+            return false;
+        event->accept(); // accepted, a shortcut override starts no shortcut
+        return true;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+        return true;
+    default:
+        return false;
+    }
 }
 
 // Several pictures dropped, a folder, or several opened with Tovalin.
@@ -540,6 +594,7 @@ void FrmJpgResize::onBatch(const QStringList &paths)
 
 void FrmJpgResize::endRun()
 {
+    qApp->removeEventFilter(this);
     m_control.reset();
     m_progress.stop();
     vsE_Run->setEnabled(true);

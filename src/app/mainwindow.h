@@ -62,6 +62,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:
@@ -94,6 +95,7 @@ private:
     void onPreview();
 
     void endRun();
+    void showOfferedSize(QSize size);
     void setBusy(bool busy);
     void showMessage(const QString &text);
 

@@ -37,6 +37,9 @@ inline const QString kLoadFailed = QStringLiteral("「%1」を読み込めませ
 inline const QString kPasteFailed = QStringLiteral("クリップボードの画像を貼り付けられませんでした。\n%1");
 inline const QString kWorking = QStringLiteral("変換中…");
 inline const QString kTrying = QStringLiteral("変換中…（%1回目の試行）");
+inline const QString kRunStopped = QStringLiteral("変換を中止しました。");
+// Beside the result when the file written is over the size target.
+inline const QString kOverTargetBy = QStringLiteral("（指定容量を%1Byte超えています）");
 
 // The batch dialog.
 inline const QString kBatchTitle = QStringLiteral("Tovalin - まとめて変換");
@@ -61,6 +64,9 @@ inline const QString kBatchStopped = QStringLiteral("中止しました。");
 inline const QString kShrinkOffer = QStringLiteral(
     "指定したファイル容量に、画質を保って（Qファクタ%1以下で）収めるには、大きさを%2×%3ピクセルにする必要があります。\n"
     "この大きさで変換し直しますか？");
+// Before the smaller-size question: why it is asked.
+inline const QString kMissedBy = QStringLiteral("保存したファイルは、指定したファイル容量（%1Byte）を%2Byte超えています。\n");
+inline const QString kMetPastFloor = QStringLiteral("指定したファイル容量に収めるのに、Qファクタ%1が必要でした。\n");
 inline const QString kShrinkNone = QStringLiteral(
     "どの大きさでも、Qファクタ%1以下では指定したファイル容量（%2Byte）に収まりません。");
 inline const QString kSearchingSize = QStringLiteral("収まる大きさを探しています…（%1回目）");

@@ -616,6 +616,41 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), run);
     }
 
+    // During a run the window takes nothing but Escape and its close box:
+    // Return and Space on 「終了」, a click on it, Ctrl+V and a drop do
+    // nothing, and the run writes its file from the picture it began with.
+    void noInputDuringARun()
+    {
+        showActive();
+        QVERIFY(photo(3000, 2000).save(m_in + "/big.png"));
+        drop(m_in + "/big.png");
+        setFolder(m_out);
+        child<QLineEdit>("Textyouryou")->setText("300");
+        QApplication::clipboard()->setImage(photo(50, 40));
+        QTest::mouseClick(child<QPushButton>("vsE_Run"), Qt::LeftButton);
+        QVERIFY(m_window->isRunning());
+        auto *end = child<QPushButton>("vsE_END");
+        end->setFocus();
+        QTest::keyClick(end, Qt::Key_Return);
+        QTest::keyClick(end, Qt::Key_Return);
+        QTest::keyClick(end, Qt::Key_Space);
+        QTest::mouseClick(end, Qt::LeftButton);
+        QTest::keyClick(end, Qt::Key_V, Qt::ControlModifier);
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(m_in + "/cat.png")});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(child<ImageViewer>("LEAD1"), &enter);
+        QVERIFY(!enter.isAccepted());
+        QVERIFY(m_window->isRunning());
+        waitIdle();
+        QVERIFY(!m_window->isShutDown());
+        QVERIFY(m_window->isVisible());
+        QCOMPARE(decodeImageFile(m_out + "/big.jpg").image.size(), QSize(3000, 2000));
+        QCOMPARE(text("TextYoko"), QStringLiteral("3000"));
+        QCOMPARE(QApplication::focusWidget(), child<QPushButton>("vsE_Run"));
+        QVERIFY(m_messages.isEmpty());
+    }
+
     // The slider is in the tab order and moves a step with the arrow keys.
     void sliderFromTheKeyboard()
     {
@@ -654,8 +689,8 @@ private slots:
         QVERIFY(m_messages.isEmpty());
     }
 
-    // Escape during a run stops it: nothing written, the progress text
-    // gone, the focus on 「リサイズ実行」.
+    // Escape during a run stops it: nothing written, the result area
+    // saying it stopped, the focus on 「リサイズ実行」.
     void escapeCancelsTheRun()
     {
         showActive();
@@ -663,13 +698,12 @@ private slots:
         drop(m_in + "/big.png");
         setFolder(m_out);
         click("vsE_Run");
-        const QString before = label("Label_result");
         auto *run = child<QPushButton>("vsE_Run");
         QTest::mouseClick(run, Qt::LeftButton);
         QVERIFY(m_window->isRunning());
         QTest::keyClick(m_window.get(), Qt::Key_Escape);
         waitIdle();
-        QCOMPARE(label("Label_result"), before);
+        QCOMPARE(label("Label_result"), text::kRunStopped);
         QCOMPARE(QApplication::focusWidget(), run);
         QVERIFY(QFile::remove(m_out + "/big.jpg")); // from the first run only
         QCOMPARE(QDir(m_out).entryList(QDir::Files | QDir::Hidden), QStringList{});
@@ -806,25 +840,50 @@ private slots:
         QVERIFY2(QDir(m_out).entryList(QDir::Files) == (QStringList{"a.jpg", "b.jpg", "c.jpg"}), qPrintable(m_batchResults.join("; ")));
     }
 
-    // A target met only past the quality floor: after saving and reporting
-    // as today, the smaller size that meets it is offered, いいえ by
-    // default; はい runs again at that size over the same file.
+    // A target met only past the quality floor, or missed: after saving
+    // and reporting, the smaller size that meets it is offered, いいえ by
+    // default, the question saying which; the focus is back on
+    // 「リサイズ実行」 after it; a declined miss says so beside the result;
+    // はい runs again at that size over the same file, the percentage and
+    // slider showing it.
+    void smallerSizeOffered_data()
+    {
+        QTest::addColumn<QString>("kb");
+        QTest::addColumn<bool>("missed");
+        QTest::newRow("met past the floor") << "6" << false;
+        QTest::newRow("missed") << "1" << true;
+    }
     void smallerSizeOffered()
     {
+        QFETCH(QString, kb);
+        QFETCH(bool, missed);
+        showActive();
+        // A real box hands the focus back wherever it likes: the folder list.
+        m_window->askYesNoDefaultNo = [this](const QString &t) {
+            child<FolderList>("Dir1")->setFocus();
+            return answer(QStringLiteral("[いいえ] ") + t);
+        };
         QVERIFY(testPhoto(800, 600).save(m_in + "/busy.png"));
         drop(m_in + "/busy.png");
         setFolder(m_out);
-        child<QLineEdit>("Textyouryou")->setText("6");
+        child<QLineEdit>("Textyouryou")->setText(kb);
         m_answers = {false};
         click("vsE_Run");
         QCOMPARE(m_questions.size(), 1);
-        const QRegularExpression offer(QStringLiteral("^\\[いいえ\\] .*Qファクタ100以下.*大きさを(\\d+)×(\\d+)ピクセルにする必要があります。"));
+        const QRegularExpression offer(QStringLiteral("^\\[いいえ\\] (.*)\n.*Qファクタ100以下.*大きさを(\\d+)×(\\d+)ピクセルにする必要があります。"));
         const QRegularExpressionMatch m = offer.match(m_questions.front());
         QVERIFY2(m.hasMatch(), qPrintable(m_questions.front()));
-        const int w = m.captured(1).toInt(), h = m.captured(2).toInt();
+        const qint64 bytes = QFileInfo(m_out + "/busy.jpg").size();
+        const qint64 target = kb.toInt() * 1024;
+        QCOMPARE(bytes > target, missed);
+        QCOMPARE(m.captured(1) + "\n", missed ? text::kMissedBy.arg(target).arg(bytes - target)
+                                              : text::kMetPastFloor.arg(label("Label_Q").mid(7).chopped(4)));
+        const int w = m.captured(2).toInt(), h = m.captured(3).toInt();
         QVERIFY(w < 800 && h == int(std::lround(600.0 * w / 800)));
         QCOMPARE(decodeImageFile(m_out + "/busy.jpg").image.size(), QSize(800, 600)); // as asked
         QCOMPARE(text("TextYoko"), QStringLiteral("800"));
+        QCOMPARE(label("Label_result"), text::resultText(bytes) + (missed ? text::kOverTargetBy.arg(bytes - target) : QString()));
+        QCOMPARE(QApplication::focusWidget(), child<QPushButton>("vsE_Run"));
 
         m_questions.clear();
         m_answers = {true, true}; // replace busy.jpg; take the smaller size
@@ -834,12 +893,16 @@ private slots:
         QCOMPARE(m_questions[0], text::kOverwrite);
         QCOMPARE(text("TextYoko"), QString::number(w));
         QCOMPARE(text("Texttate"), QString::number(h));
-        const qint64 bytes = QFileInfo(m_out + "/busy.jpg").size();
-        QVERIFY(bytes <= 6144);
+        const int percent = int(std::lround(100.0 * w / 800));
+        QCOMPARE(text("Textritu"), QString::number(percent));
+        QCOMPARE(child<QScrollBar>("HScroll1")->value(), std::max(percent, child<QScrollBar>("HScroll1")->minimum()));
+        const qint64 smaller = QFileInfo(m_out + "/busy.jpg").size();
+        QVERIFY(smaller <= target);
         QCOMPARE(decodeImageFile(m_out + "/busy.jpg").image.size(), QSize(w, h));
-        QCOMPARE(label("Label_result"), text::resultText(bytes));
+        QCOMPARE(label("Label_result"), text::resultText(smaller));
         QVERIFY(label("Label_Q").contains(QRegularExpression(QStringLiteral("Qファクタは、([2-9]|[1-9]\\d|100)でした。"))));
         QVERIFY(m_messages.isEmpty());
+        QCOMPARE(QApplication::focusWidget(), child<QPushButton>("vsE_Run"));
     }
 
     // Qt's own texts (context menus) are Japanese whatever the system's language.
