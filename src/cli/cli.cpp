@@ -66,10 +66,10 @@ std::optional<QSize> sizeText(const QString &text)
 
 Parsed parse(QStringList args, bool ja)
 {
-    // "--shrink-to-fit" alone takes the default floor.
+    // "--shrink-to-fit" alone takes the encoder's default floor.
     for (QString &a : args)
         if (a == QLatin1String("--shrink-to-fit"))
-            a += QLatin1Char('=') + QString::number(kDefaultShrinkFloor);
+            a += QStringLiteral("=default");
     QCommandLineParser p;
     const auto value = [](const char *name, const char *valueName) {
         return QCommandLineOption(QString::fromLatin1(name), QString(), QString::fromLatin1(valueName));
@@ -163,8 +163,15 @@ Parsed parse(QStringList args, bool ja)
         b.mode = JobMode::TargetSize;
         b.targetBytes = t.bytes;
     }
+    if (p.isSet(encoder) && p.value(encoder) != QLatin1String("tovalin") && p.value(encoder) != QLatin1String("libjpeg"))
+        return bad(encoder);
+    // libjpeg's files are baseline anyway.
+    b.encoder = p.value(encoder) == QLatin1String("libjpeg") ? Encoder::Libjpeg
+                : p.isSet(baseline)                          ? Encoder::TovalinBaseline
+                                                             : Encoder::Tovalin;
     if (p.isSet(shrink)) {
-        const std::optional<int> q = factorFromText(p.value(shrink));
+        const std::optional<int> q =
+            p.value(shrink) == QLatin1String("default") ? defaultShrinkFloor(b.encoder) : factorFromText(p.value(shrink));
         if (!q)
             return bad(shrink);
         if (!p.isSet(kb)) {
@@ -179,12 +186,6 @@ Parsed parse(QStringList args, bool ja)
             return bad(metadata);
         b.metadata = p.value(metadata) == QLatin1String("safe") ? MetadataMode::Safe : MetadataMode::None;
     }
-    if (p.isSet(encoder) && p.value(encoder) != QLatin1String("tovalin") && p.value(encoder) != QLatin1String("libjpeg"))
-        return bad(encoder);
-    // libjpeg's files are baseline anyway.
-    b.encoder = p.value(encoder) == QLatin1String("libjpeg") ? Encoder::Libjpeg
-                : p.isSet(baseline)                          ? Encoder::TovalinBaseline
-                                                             : Encoder::Tovalin;
     r.jobs = defaultJobs();
     if (p.isSet(jobs)) {
         const std::optional<int> n = wholeNumberIn(p.value(jobs), 1, 256);
