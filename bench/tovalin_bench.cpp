@@ -1,4 +1,4 @@
-// tovalin-bench IMAGE WIDTHxHEIGHT|full KB | --factor Q  [--out FILE] [--decode-only]
+// tovalin-bench IMAGE WIDTHxHEIGHT|full KB | --factor Q  [--out FILE] [--decode-only] [--encoder libjpeg]
 // Runs what the Resize button runs, on any picture the window takes: decode,
 // then the resize job (bicubic resize, size search with its work files, final
 // save), and prints one "name value" line per figure.
@@ -21,7 +21,7 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: tovalin-bench IMAGE WIDTHxHEIGHT|full KB|--factor Q [--out FILE] [--decode-only]\n");
+    std::fprintf(stderr, "usage: tovalin-bench IMAGE WIDTHxHEIGHT|full KB|--factor Q [--out FILE] [--decode-only] [--encoder libjpeg]\n");
     return 2;
 }
 
@@ -37,6 +37,14 @@ int main(int argc, char **argv)
     QString out;
     int factor = 0;
     const bool decodeOnly = args.removeAll(QStringLiteral("--decode-only")) > 0;
+    // libjpeg's encoder, as Tovalin wrote before its own: for comparing the two.
+    const int at = int(args.indexOf(QStringLiteral("--encoder")));
+    const bool libjpeg = at >= 0 && args.value(at + 1) == QLatin1String("libjpeg");
+    if (at >= 0) {
+        if (!libjpeg)
+            return usage();
+        args.remove(at, 2);
+    }
     for (int i = 0; i + 1 < args.size();) {
         if (args[i] == "--out" || args[i] == "--factor") {
             if (args[i] == "--out")
@@ -88,6 +96,8 @@ int main(int argc, char **argv)
             return usage();
         request.settings.targetBytes = target.bytes;
     }
+    if (libjpeg)
+        request.settings.encoder = Encoder::Libjpeg;
     const ResizeResult result = runResizeJob(request);
     const double totalMs = total.nsecsElapsed() / 1e6;
     if (result.failure != JobFailure::None) {

@@ -135,6 +135,10 @@ struct Writer {
     }
 };
 
+// The bits after a symbol's code: a DC difference's size, an AC value's
+// size, or an end-of-block run's low bits.
+inline int extraBits(int symbol, bool dc) { return dc ? symbol : (symbol & 15) || symbol == 0xF0 ? symbol & 15 : symbol >> 4; }
+
 // Bits of one scan at its histograms' entropy.
 double scanBits(const std::array<std::array<long, 257>, 2> &counts, bool dc)
 {
@@ -144,10 +148,8 @@ double scanBits(const std::array<std::array<long, 257>, 2> &counts, bool dc)
         for (int s = 0; s < 256; ++s)
             total += double(freq[s]);
         for (int s = 0; s < 256; ++s)
-            if (freq[s] > 0) {
-                const int extra = dc ? s : (s & 15) || s == 0xF0 ? s & 15 : s >> 4;
-                bits += double(freq[s]) * (std::log2(total / double(freq[s])) + extra);
-            }
+            if (freq[s] > 0)
+                bits += double(freq[s]) * (std::log2(total / double(freq[s])) + extraBits(s, dc));
     }
     return bits;
 }
@@ -182,17 +184,22 @@ QByteArray progressiveFile(const Coefficients &p, const QuantTables &q)
             walk.row(my);
         walk.finish();
     }
+    // Each scan's length before stuffing is known from the counts: its own
+    // buffer, with room for a stuffed byte in every 256, then the file
+    // exactly as long as the scans and headers.
     Writer writer;
     std::array<QByteArray, kScanCount> data;
     writer.bits.reserve(kScanCount);
+    qsizetype total = 2048;
     for (int scan = 0; scan < kScanCount; ++scan) {
         std::int64_t bits = 0;
         for (int t = 0; t < (scan == 0 ? 2 : 1); ++t) {
             writer.tables[scan][t] = optimalTable(counter.counts[scan][t]);
             for (int s = 0; s < 256; ++s)
-                bits += counter.counts[scan][t][s] * (writer.tables[scan][t].size[s] + 16);
+                bits += counter.counts[scan][t][s] * (writer.tables[scan][t].size[s] + extraBits(s, scan == 0));
         }
-        data[scan].reserve(qsizetype(bits / 8 + bits / 512 + 1024));
+        data[scan].reserve(qsizetype(bits / 8 + bits / 2048 + 64));
+        total += data[scan].capacity();
         writer.bits.emplace_back(data[scan]);
     }
     {
@@ -202,6 +209,7 @@ QByteArray progressiveFile(const Coefficients &p, const QuantTables &q)
         walk.finish();
     }
     QByteArray out;
+    out.reserve(total);
     out.append("\xFF\xD8", 2);
     appendMarker(out, 0xE0, QByteArray("JFIF\0\x01\x01\x00\x00\x01\x00\x01\x00\x00", 14));
     for (int n = 0; n < 2; ++n) {
@@ -223,6 +231,7 @@ QByteArray progressiveFile(const Coefficients &p, const QuantTables &q)
         }
         appendMarker(out, 0xDA, scanHeader(scan));
         out.append(data[scan]);
+        data[scan] = QByteArray();
     }
     out.append("\xFF\xD9", 2);
     return out;
