@@ -1,6 +1,6 @@
 #!/bin/bash
-# Plants one-line faults in the batch, command-line, common and metadata
-# code, one at a time, and checks that the test suite notices each:
+# Plants one-line faults in the batch, command-line, common, metadata and
+# JPEG encoder code, one at a time, and checks that the test suite notices each:
 #     scripts/mutants.sh [BUILD]        (default build/, already configured)
 # Each line of the list below is FILE|WHAT IS THERE|WHAT IT BECOMES; the
 # first text must occur exactly once. The tree is restored after each.
@@ -8,8 +8,8 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
-tests='^(tst_batch|tst_cli|tst_savefile|tst_keepexisting|tst_numbers|tst_resizejob|tst_decode)$'
-targets=(tovalin-cli tovalin-bench tst_batch tst_cli tst_savefile tst_keepexisting tst_numbers tst_resizejob tst_decode)
+tests='^(tst_batch|tst_cli|tst_savefile|tst_keepexisting|tst_numbers|tst_resizejob|tst_decode|tst_jpeg)$'
+targets=(tovalin-cli tovalin-bench tst_batch tst_cli tst_savefile tst_keepexisting tst_numbers tst_resizejob tst_decode tst_jpeg)
 faults=$(cat <<'LIST'
 src/batch/batchjob.cpp|if (!ownInput && (inputPaths.contains|if (false && (inputPaths.contains
 src/batch/batchjob.cpp|else if (taken.contains(p.output))|else if (false)
@@ -63,6 +63,14 @@ src/common/memorypolicy.cpp|return std::max<std::int64_t>(0, limit - use);|retur
 src/common/memorypolicy.cpp|    return machineMemory() / 4;|    return machineMemory() * 4;
 src/common/savefile.cpp|            if (n == 0)\n                errno = EIO;\n            return false;|            if (n == 0)\n                errno = EIO;\n            return true;
 src/imaging/decode/bands.cpp|            out[3 * x + 2] = uchar(qBlue(p));|            out[3 * x + 2] = uchar(qGreen(p));
+src/imaging/jpeg/trials_quant.cpp|constexpr std::uint32_t kDeadZoneTenths = 7;|constexpr std::uint32_t kDeadZoneTenths = 5;
+src/imaging/jpeg/trials_quant.cpp| + 1 - (k == kBlock - 1 ? 3 : 0);| + 1;
+src/imaging/jpeg/trials_quant.cpp|    return q.ours ? trimTail(coefs, q.natural[table], levels, nonzero) : nonzero;|    return nonzero;
+src/imaging/jpeg/trials_scans.cpp|constexpr long kMaxEobRun = 0x7FFF;|constexpr long kMaxEobRun = 0x8000;
+src/imaging/jpeg/trials_scans.cpp|            if (last == s.se)\n                return;|
+src/imaging/jpeg/trials_dering.cpp|std::min(31, (255 * kBlock - sum) / whites)|std::min(63, (255 * kBlock - sum) / whites)
+src/imaging/jpeg/trials_kernels.cpp|_mm256_cmpgt_epi16(_mm256_load_si256(reinterpret_cast<const __m256i *>(\&q.zeroBelow[at])), magnitude)|_mm256_cmpgt_epi16(magnitude, magnitude)
+src/imaging/jpeg/jpegtrials.cpp|const bool dering = m_encoder != Encoder::Libjpeg;|const bool dering = false;
 LIST
 )
 caught=0

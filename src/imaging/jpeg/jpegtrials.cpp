@@ -209,17 +209,7 @@ QByteArray JpegTrials::encode(int factor) const
                         + counts.ac[t][symbol] * (ac[t].size[symbol] + (symbol & 15));
     QByteArray out;
     out.reserve(qsizetype(scanBits / 8 + scanBits / 512 + 2048));
-    out.append("\xFF\xD8", 2);
-    appendMarker(out, 0xE0, QByteArray("JFIF\0\x01\x01\x00\x00\x01\x00\x01\x00\x00", 14));
-    for (int n = 0; n < 2; ++n) {
-        QByteArray body(1, char(n));
-        for (int k = 0; k < kBlock; ++k)
-            body.append(static_cast<char>(q.natural[n][kNatural[k]]));
-        appendMarker(out, 0xDB, body);
-    }
-    const char frame[] = {8, char(m_height >> 8), char(m_height & 0xFF), char(m_width >> 8), char(m_width & 0xFF), 3,
-                          1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1};
-    appendMarker(out, 0xC0, QByteArray(frame, sizeof frame));
+    appendHeaders(out, q, m_width, m_height, 0xC0);
     appendMarker(out, 0xC4, dhtBody(0x00, dc[0]));
     appendMarker(out, 0xC4, dhtBody(0x10, ac[0]));
     appendMarker(out, 0xC4, dhtBody(0x01, dc[1]));

@@ -109,12 +109,9 @@ inline void fdct1d(Lanes *d)
 // An 8x8 block of samples (row stride given) to zigzag-ordered coefficients:
 // along the rows first (a lane per row), then down the columns (a lane per
 // column).
-void forwardDctPortable(const std::uint8_t *samples, int stride, std::int16_t *out)
+// Both passes, from the columns of a block already less 128 (d[x][y]).
+void forwardDctOfColumns(Lanes *d, std::int16_t *out)
 {
-    Lanes d[8];
-    for (int x = 0; x < 8; ++x)
-        for (int y = 0; y < 8; ++y)
-            d[x][y] = samples[y * stride + x] - 128;
     fdct1d<true>(d);
     Lanes e[8];
     for (int y = 0; y < 8; ++y)
@@ -125,6 +122,15 @@ void forwardDctPortable(const std::uint8_t *samples, int stride, std::int16_t *o
         out[k] = static_cast<std::int16_t>(e[kNatural[k] / 8][kNatural[k] % 8]);
 }
 
+void forwardDctPortable(const std::uint8_t *samples, int stride, std::int16_t *out)
+{
+    Lanes d[8];
+    for (int x = 0; x < 8; ++x)
+        for (int y = 0; y < 8; ++y)
+            d[x][y] = samples[y * stride + x] - 128;
+    forwardDctOfColumns(d, out);
+}
+
 } // namespace
 
 void forwardDctShifted(const std::int32_t *shifted, std::int16_t *out)
@@ -133,14 +139,7 @@ void forwardDctShifted(const std::int32_t *shifted, std::int16_t *out)
     for (int x = 0; x < 8; ++x)
         for (int y = 0; y < 8; ++y)
             d[x][y] = shifted[y * 8 + x];
-    fdct1d<true>(d);
-    Lanes e[8];
-    for (int y = 0; y < 8; ++y)
-        for (int u = 0; u < 8; ++u)
-            e[y][u] = d[u][y];
-    fdct1d<false>(e);
-    for (int k = 0; k < kBlock; ++k)
-        out[k] = static_cast<std::int16_t>(e[kNatural[k] / 8][kNatural[k] % 8]);
+    forwardDctOfColumns(d, out);
 }
 
 namespace {

@@ -175,6 +175,21 @@ void appendMarker(QByteArray &out, std::uint8_t marker, const QByteArray &body)
     out.append(body);
 }
 
+void appendHeaders(QByteArray &out, const QuantTables &q, int width, int height, std::uint8_t frame)
+{
+    out.append("\xFF\xD8", 2);
+    appendMarker(out, 0xE0, QByteArray("JFIF\0\x01\x01\x00\x00\x01\x00\x01\x00\x00", 14));
+    for (int n = 0; n < 2; ++n) {
+        QByteArray body(1, char(n));
+        for (int k = 0; k < kBlock; ++k)
+            body.append(static_cast<char>(q.natural[n][kNatural[k]]));
+        appendMarker(out, 0xDB, body);
+    }
+    const char header[] = {8, char(height >> 8), char(height & 0xFF), char(width >> 8), char(width & 0xFF), 3,
+                           1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1};
+    appendMarker(out, frame, QByteArray(header, sizeof header));
+}
+
 QByteArray progressiveFile(const Coefficients &p, const QuantTables &q)
 {
     Counter counter;
@@ -210,17 +225,7 @@ QByteArray progressiveFile(const Coefficients &p, const QuantTables &q)
     }
     QByteArray out;
     out.reserve(total);
-    out.append("\xFF\xD8", 2);
-    appendMarker(out, 0xE0, QByteArray("JFIF\0\x01\x01\x00\x00\x01\x00\x01\x00\x00", 14));
-    for (int n = 0; n < 2; ++n) {
-        QByteArray body(1, char(n));
-        for (int k = 0; k < kBlock; ++k)
-            body.append(static_cast<char>(q.natural[n][kNatural[k]]));
-        appendMarker(out, 0xDB, body);
-    }
-    const char frame[] = {8, char(p.height >> 8), char(p.height & 0xFF), char(p.width >> 8), char(p.width & 0xFF), 3,
-                          1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1};
-    appendMarker(out, 0xC2, QByteArray(frame, sizeof frame));
+    appendHeaders(out, q, p.width, p.height, 0xC2);
     for (int scan = 0; scan < kScanCount; ++scan) {
         writer.bits[scan].finish();
         if (scan == 0) {

@@ -23,6 +23,10 @@ struct Coefficients {
 
 void appendMarker(QByteArray &out, std::uint8_t marker, const QByteArray &body);
 
+// Start, JFIF, both quantisation tables and the frame header (`frame`:
+// 0xC0 baseline, 0xC2 progressive) of a three-component 4:2:0 file.
+void appendHeaders(QByteArray &out, const QuantTables &tables, int width, int height, std::uint8_t frame);
+
 // The whole file.
 QByteArray progressiveFile(const Coefficients &picture, const QuantTables &tables);
 
