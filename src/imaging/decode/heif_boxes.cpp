@@ -350,15 +350,22 @@ private:
             Bytes r = iref->body;
             const int v = int(r.read(1));
             r.skip(3);
-            for (const Box &ref : boxesIn(r)) {
-                Bytes e = ref.body;
-                const auto from = std::uint32_t(e.read(v == 0 ? 2 : 4));
-                const int n = int(e.read(2));
-                for (int k = 0; k < n && e.ok(); ++k) {
-                    const auto to = std::uint32_t(e.read(v == 0 ? 2 : 4));
-                    if (ref.type == "dimg" && m_items.count(from))
+            // Read as libheif reads it: each reference's header, then its
+            // fields in turn, whatever size the header declares (a size past
+            // the box would otherwise hide references libheif follows).
+            while (r.left() >= 8) {
+                const std::uint64_t size = r.read(4);
+                const std::string_view type(reinterpret_cast<const char *>(r.here()), 4);
+                r.skip(size == 1 ? 12 : 4);
+                const auto from = std::uint32_t(r.read(v == 0 ? 2 : 4));
+                const int n = int(r.read(2));
+                for (int k = 0; k < n && r.ok(); ++k) {
+                    const auto to = std::uint32_t(r.read(v == 0 ? 2 : 4));
+                    if (type == "dimg" && m_items.count(from))
                         m_items[from].derivedFrom.push_back(to);
                 }
+                if (!r.ok())
+                    break;
             }
         }
         // Properties and which item has which.

@@ -654,6 +654,11 @@ private slots:
         // HEVC data: 14160x60793 (libheif made a canvas of 2.5 GB).
         QTest::newRow("HEIC grid with an empty overlay tile")
             << fileContents(data("empty_overlay.heic")) << QSize(14160, 60793);
+        // Found by fuzzing, kept as found: the grid's reference to its
+        // 30000x30000 overlay tile sits in a box declaring 2 MB, past its
+        // parent; libheif reads the reference regardless.
+        QTest::newRow("HEIC grid whose reference box overstates its size")
+            << fileContents(data("lying_iref.heic")) << QSize(30000, 30000);
     }
 
     // A picture without pixels is called that, not too large.
