@@ -20,6 +20,7 @@ grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|#[0-9]+ *DONE)' "$wo
 echo "corpus: $(ls "$work/corpus" | wc -l) inputs (from $(ls "$seeds" | wc -l) seeds)"
 if [ $status -ne 0 ] || ls "$work/findings"/* >/dev/null 2>&1; then
     tail -60 "$work/log"
-    for f in "$work/findings"/*; do echo "finding: $(basename "$f"): $(base64 -w0 "$f" | head -c 400)"; done
+    # Whole, so that a finding on another machine can be replayed here.
+    for f in "$work/findings"/*; do echo "finding: $(basename "$f"): $(base64 -w0 "$f")"; done
     exit 1
 fi
