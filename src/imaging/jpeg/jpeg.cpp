@@ -44,12 +44,19 @@ int quantScaleForFactor(int factor)
     return table[std::clamp(factor, kBestFactor, kStrongestFactor)];
 }
 
-EncodeResult encodeJpeg(const QImage &rgb888, int factor)
+EncodeError encodable(const QImage &rgb888)
 {
     if (rgb888.isNull() || rgb888.format() != QImage::Format_RGB888)
-        return {{}, EncodeError::NoImage};
+        return EncodeError::NoImage;
     if (rgb888.width() > kMaxJpegSide || rgb888.height() > kMaxJpegSide)
-        return {{}, EncodeError::TooLargeForJpeg};
+        return EncodeError::TooLargeForJpeg;
+    return EncodeError::None;
+}
+
+EncodeResult encodeJpeg(const QImage &rgb888, int factor)
+{
+    if (const EncodeError refused = encodable(rgb888); refused != EncodeError::None)
+        return {{}, refused};
 
     // Room for the image uncompressed (capped): libjpeg then almost never has
     // to grow and copy its buffer, and the pages it does not write are never

@@ -29,6 +29,10 @@ struct EncodeResult {
     EncodeError error = EncodeError::None;
 };
 
+// NoImage for a null or non-RGB888 picture, TooLargeForJpeg past a JPEG's
+// sides, else None: what every encoder checks first.
+EncodeError encodable(const QImage &rgb888);
+
 // 24-bit YCbCr JFIF baseline, 4:2:0, optimised Huffman tables.
 EncodeResult encodeJpeg(const QImage &rgb888, int factor);
 

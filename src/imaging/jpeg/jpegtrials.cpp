@@ -245,10 +245,8 @@ QByteArray JpegTrials::encode(int factor) const
 
 EncodeResult encodeWithTrials(const QImage &rgb888, int factor, Encoder encoder)
 {
-    if (rgb888.isNull() || rgb888.format() != QImage::Format_RGB888)
-        return {{}, EncodeError::NoImage};
-    if (rgb888.width() > kMaxJpegSide || rgb888.height() > kMaxJpegSide)
-        return {{}, EncodeError::TooLargeForJpeg};
+    if (const EncodeError refused = encodable(rgb888); refused != EncodeError::None)
+        return {{}, refused};
     const JpegTrials trials(rgb888, encoder);
     EncodeResult result{trials.encode(factor), EncodeError::None};
     if (result.bytes.isEmpty())
