@@ -74,6 +74,7 @@ FrmJpgResize::FrmJpgResize(const AppFolders &folders, const QStringList &openFil
     askYesNoBox = [this](const QString &text) { return askYesNoQuestion(this, text); };
     askYesNoDefaultNo = [this](const QString &text) { return askYesNoQuestion(this, text, false); };
     chooseFile = [this] { return choosePictureFile(this); };
+    chooseFolder = [this](const QString &start) { return chooseFolderFrom(this, start); };
     showBatch = [](BatchDialog &dialog) { dialog.exec(); };
     openInBrowser = [this](const QUrl &url) {
         openWithDesktop(url.toLocalFile());
@@ -581,14 +582,18 @@ bool FrmJpgResize::eventFilter(QObject *watched, QEvent *event)
 void FrmJpgResize::onBatch(const QStringList &paths)
 {
     BatchDefaults defaults;
-    defaults.mode = OpRfakuta->isChecked() ? JobMode::Factor : JobMode::TargetSize;
-    defaults.factor = TextQfakuta->text();
-    defaults.targetKb = Textyouryou->text();
-    defaults.folder = Dir1->path();
-    defaults.percent = HScroll1->value();
+    BatchChoices &first = defaults.firstUse;
+    first.mode = OpRfakuta->isChecked() ? JobMode::Factor : JobMode::TargetSize;
+    first.factor = TextQfakuta->text();
+    first.targetKb = Textyouryou->text();
+    first.folder = Dir1->path();
+    first.percent = QString::number(HScroll1->value());
+    defaults.choicesPath = QFileInfo(m_state.settingsPath).absolutePath() + QLatin1Char('/') + kBatchChoicesFileName;
     BatchDialog dialog(paths, defaults, this);
     dialog.showOk = showOk;
     dialog.askYesNo = askYesNoBox;
+    dialog.chooseFolder = chooseFolder;
+    dialog.openFolder = [this](const QString &folder) { openInBrowser(QUrl::fromLocalFile(folder)); };
     showBatch(dialog);
 }
 

@@ -49,6 +49,8 @@ public:
     std::function<bool(const QUrl &)> openInBrowser;
     // The file dialog of Ctrl+O: the chosen picture, or empty.
     std::function<QString()> chooseFile;
+    // The batch dialog's folder browser: the folder chosen, or empty.
+    std::function<QString(const QString &start)> chooseFolder;
     // A question whose safe answer is いいえ: that is its default.
     std::function<bool(const QString &)> askYesNoDefaultNo;
     // Shows a batch dialog until it is closed.

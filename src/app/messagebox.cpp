@@ -40,4 +40,9 @@ QString choosePictureFile(QWidget *parent)
                                         text::kPictureFilter.arg(patterns.join(QLatin1Char(' '))));
 }
 
+QString chooseFolderFrom(QWidget *parent, const QString &start)
+{
+    return QFileDialog::getExistingDirectory(parent, text::kBatchChooseFolder, start);
+}
+
 } // namespace tovalin

@@ -48,7 +48,8 @@ enum class BatchProblem {
     Job,            // see job.failure (and job.saveError)
     NoShrinkFits,   // shrink to fit: no size meets the target at or under the floor; nothing written
     LinkInOutput,   // a folder on the way below the output folder is a link
-    Interrupted,    // stopped before it was written
+    Interrupted,    // stopped while being made, before it was written
+    NotStarted,     // the run was stopped before this file began
 };
 
 struct PlannedFile {

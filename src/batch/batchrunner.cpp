@@ -52,10 +52,11 @@ void BatchRunner::work(const FileBytes &stdinFile)
                 control.cancel = true;
             m_running.push_back(&control);
         }
-        BatchOutcome outcome = control.stopped() ? BatchOutcome{} : runBatchFile(m_files[index], m_options, &control, &m_budget, stdinFile);
+        const bool notStarted = control.stopped();
+        BatchOutcome outcome = notStarted ? BatchOutcome{} : runBatchFile(m_files[index], m_options, &control, &m_budget, stdinFile);
         if (control.stopped() && outcome.status != BatchStatus::Written) {
             outcome.status = BatchStatus::Failed;
-            outcome.problem = BatchProblem::Interrupted;
+            outcome.problem = notStarted ? BatchProblem::NotStarted : BatchProblem::Interrupted;
         }
         std::lock_guard lock(m_mutex);
         m_running.erase(std::find(m_running.begin(), m_running.end(), &control));

@@ -21,7 +21,7 @@ public:
     void run(const FileBytes &stdinFile = {});
     // From any thread: files not started are not started; files being made
     // are abandoned before anything of them is written; files being written
-    // finish. Their results say Interrupted.
+    // finish. Their results say NotStarted or Interrupted.
     void stop();
     bool stopped() const { return m_stop; }
     // From `done` (which must not wait for the runner): no further file starts.

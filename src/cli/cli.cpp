@@ -224,6 +224,7 @@ QString errorCode(const BatchOutcome &o)
     case BatchProblem::NoShrinkFits: return QStringLiteral("no_size_fits");
     case BatchProblem::LinkInOutput: return QStringLiteral("link_in_output");
     case BatchProblem::Interrupted: return QStringLiteral("interrupted");
+    case BatchProblem::NotStarted: return QStringLiteral("not_started");
     case BatchProblem::Decode:
         switch (o.decodeError) {
         case DecodeError::NotFound: return QStringLiteral("not_found");

@@ -42,6 +42,7 @@ QString cliHelp(bool japanese)
             "圧縮:\n"
             "  --factor Q          Qファクタ（2〜255、既定 30）\n"
             "  --kb N              ファイル容量（KB）を指定して、Qファクタを探す\n"
+            "                      1 KB = 1024 バイト（200 KB = 204800 バイト）\n"
             "  --shrink-to-fit[=Q] 容量に収まらないか、QファクタがQを超えるときは、\n"
             "                      収まる最大の大きさに縮小する\n"
             "出力:\n"
@@ -75,6 +76,7 @@ QString cliHelp(bool japanese)
         "Compression:\n"
         "  --factor Q          quality factor, 2 (finest) to 255 (default 30)\n"
         "  --kb N              a target file size in KB; the factor is searched\n"
+        "                      1 KB = 1024 bytes (200 KB = 204800 bytes)\n"
         "  --shrink-to-fit[=Q] where the target is missed, or met only past factor Q,\n"
         "                      the largest smaller size that meets it\n"
         "Output:\n"
@@ -130,11 +132,30 @@ QString passedReason(Passed why, bool japanese)
     case Passed::NotPicture: return t(u"画像ファイルではありません。", "Not a picture.");
     case Passed::SubfolderNotWalked: return t(u"サブフォルダです（-r でたどります）。", "A subfolder (use -r).");
     case Passed::FolderLink: return t(u"フォルダへのリンクはたどりません。", "A link to a folder is not followed.");
-    case Passed::OutputFolder: return t(u"保存先のフォルダはたどりません。", "The output folder is not walked.");
+    case Passed::OutputFolder: return t(u"格納先のフォルダはたどりません。", "The output folder is not walked.");
     case Passed::Duplicate: return t(u"同じファイルをすでに取り上げています。", "The same file is already taken.");
     case Passed::Unreadable: return t(u"読み取れません。", "Cannot be read.");
     }
     return {};
+}
+
+QString batchCounts(int written, int overTarget, int skipped, int failed, int notDone)
+{
+    QString line = QStringLiteral("保存 %1").arg(written);
+    if (overTarget > 0)
+        line += QStringLiteral("（うち容量超過 %1）").arg(overTarget);
+    line += QStringLiteral("、とばした %1、失敗 %2").arg(skipped).arg(failed);
+    if (notDone > 0)
+        line += QStringLiteral("、中止で残した %1").arg(notDone);
+    return line;
+}
+
+QString kilobytesInBytes(const QString &typed)
+{
+    const TargetReading t = targetFromText(typed);
+    if (t.problem != FieldProblem::None)
+        return QStringLiteral("1 KB = 1024 バイト");
+    return QStringLiteral("%1 KB = %2 バイト").arg(typed.trimmed()).arg(t.bytes);
 }
 
 QString summaryLine(const BatchCounts &c, bool japanese)
@@ -156,7 +177,7 @@ QString summaryLine(const BatchCounts &c, bool japanese)
         {Passed::NotPicture, u"画像でない %1", "%1 not pictures"},
         {Passed::SubfolderNotWalked, u"たどらないサブフォルダ %1（-r でたどります）", "%1 subfolders not walked: use -r"},
         {Passed::FolderLink, u"フォルダへのリンク %1", "%1 links to folders"},
-        {Passed::OutputFolder, u"保存先のフォルダ %1", "%1 output folder"},
+        {Passed::OutputFolder, u"格納先のフォルダ %1", "%1 output folder"},
         {Passed::Duplicate, u"重複 %1", "%1 duplicates"},
     };
     QStringList reasons;
@@ -185,7 +206,7 @@ QString batchProblem(const BatchOutcome &o, const QString &output, bool japanese
         return t(QStringLiteral("出力「%1」には、この実行の先のファイルが保存されます。").arg(output),
                  QStringLiteral("An earlier file of this run writes %1.").arg(output));
     case BatchProblem::NoOutputFolder:
-        return t(QStringLiteral("保存先のフォルダを作れません。"), QStringLiteral("The destination folder cannot be made."));
+        return t(QStringLiteral("格納先のフォルダを作れません。"), QStringLiteral("The destination folder cannot be made."));
     case BatchProblem::LinkInOutput:
         return t(QStringLiteral("保存先の中のフォルダがリンクのため、保存しません。"),
                  QStringLiteral("A folder below the destination is a link; nothing is written through it."));
@@ -195,6 +216,7 @@ QString batchProblem(const BatchOutcome &o, const QString &output, bool japanese
         return t(QStringLiteral("どの大きさでも、指定したファイル容量に収まりません。保存しませんでした。"),
                  QStringLiteral("No size meets the target; nothing was written."));
     case BatchProblem::Interrupted: return t(QStringLiteral("中断しました。"), QStringLiteral("Interrupted."));
+    case BatchProblem::NotStarted: return t(QStringLiteral("始める前に中止しました。"), QStringLiteral("Not started."));
     }
     return {};
 }

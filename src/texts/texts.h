@@ -48,17 +48,45 @@ inline const QString kBatchResult = QStringLiteral("結果");
 inline const QString kBatchByPercent = QStringLiteral("割合（%）で指定");
 inline const QString kBatchByEdge = QStringLiteral("長い辺（ピクセル）で指定");
 inline const QString kBatchShrink = QStringLiteral("容量に収まらないときは、収まる大きさに縮小する");
-inline const QString kBatchFolder = QStringLiteral("保存先：%1");
+inline const QString kBatchNoEnlarge = QStringLiteral("元より大きくしない");
+inline const QString kBatchSafeMetadata = QStringLiteral("撮影日時とカメラの情報は残し、撮影場所などは消す");
+inline const QString kBatchKeepDate = QStringLiteral("ファイルの日付を元の画像と同じにする");
+inline const QString kBatchDestination = QStringLiteral("格納先");
+inline const QString kBatchToFolder = QStringLiteral("このフォルダ：");
+inline const QString kBatchBrowse = QStringLiteral("参照...");
+inline const QString kBatchChooseFolder = QStringLiteral("格納先のフォルダを選ぶ");
+inline const QString kBatchBesideEach = QStringLiteral("元の画像と同じフォルダ。名前の後ろに付ける文字：");
+inline const QString kBatchMirrored = QStringLiteral("サブフォルダの中の画像は、格納先に同じ名前のサブフォルダを作って格納します。");
+inline const QString kBatchProblemsOnly = QStringLiteral("問題のある行だけ表示");
 inline const QString kBatchStart = QStringLiteral("開始");
 inline const QString kBatchCancel = QStringLiteral("中止");
+inline const QString kBatchOpenFolder = QStringLiteral("フォルダを開く");
 inline const QString kBatchClose = QStringLiteral("閉じる");
 inline const QString kBatchBadPercent = QStringLiteral("割合には、1から10000までの整数を入力して下さい。");
 inline const QString kBatchBadEdge = QStringLiteral("長い辺には、1から65500までの整数を入力して下さい。");
+inline const QString kBatchNoFolder = QStringLiteral("格納先のフォルダを入力して下さい。");
+inline const QString kBatchRelativeFolder = QStringLiteral("格納先には、/ で始まるフォルダを入力して下さい。");
+inline const QString kBatchNotAFolder = QStringLiteral("格納先「%1」はフォルダではありません。");
+inline const QString kBatchMakeFolder = QStringLiteral("格納先のフォルダ「%1」はありません。作りますか？");
+inline const QString kBatchMakeFolderFailed = QStringLiteral("格納先のフォルダ「%1」を作れませんでした。");
+inline const QString kBatchNoSuffix = QStringLiteral("元の画像を上書きしないよう、名前の後ろに付ける文字を入力して下さい。");
+inline const QString kBatchBadSuffix = QStringLiteral("名前の後ろに付ける文字には、/ を使えません。");
+inline const QString kBatchChoicesSaveFailed = QStringLiteral("まとめて変換の設定を「%1」に保存できませんでした。%2");
 inline const QString kBatchReplaceAll = QStringLiteral(
-    "保存先に、同じ名前のファイルが%1個あります。すべて置き換えますか？\n（いいえ：それらはとばします）");
+    "格納先に、同じ名前のファイルが%1個あります。すべて置き換えますか？\n（いいえ：それらはとばします）");
 inline const QString kBatchWritten = QStringLiteral("%1kb、Qファクタ %2（%3×%4）");
-inline const QString kBatchDone = QStringLiteral("終わりました。");
+inline const QString kBatchOverTarget = QStringLiteral("%1kb（%2Byte、指定容量を%3Byte超えています）、Qファクタ %4（%5×%6）");
+// The words that mark a row that needs a look, before its result.
+inline const QString kMarkOverTarget = QStringLiteral("容量超過");
+inline const QString kMarkFailed = QStringLiteral("失敗");
+inline const QString kMarkSkipped = QStringLiteral("とばした");
+inline const QString kMarkStopped = QStringLiteral("中止");
 inline const QString kBatchStopped = QStringLiteral("中止しました。");
+// "保存 60（うち容量超過 1）、とばした 1、失敗 1", and what a stop left.
+QString batchCounts(int written, int overTarget, int skipped, int failed, int notDone);
+// "200 KB = 204800 バイト": what a KB target means, where it is typed.
+QString kilobytesInBytes(const QString &typed);
+
 // After a size-mode run that missed the target, or met it only with a
 // factor past the quality floor.
 inline const QString kShrinkOffer = QStringLiteral(

@@ -791,7 +791,7 @@ private slots:
         QCOMPARE(m_batchResults.size(), 3);
         QVERIFY2(m_batchResults[0].startsWith(QStringLiteral("one.png: ")) && m_batchResults[0].endsWith(QStringLiteral("（400×300）")),
                  qPrintable(m_batchResults[0]));
-        QCOMPARE(m_batchResults[1], QStringLiteral("broken.jpg: 画像ファイルが途中で切れています。"));
+        QCOMPARE(m_batchResults[1], QStringLiteral("broken.jpg: 【失敗】画像ファイルが途中で切れています。"));
         QVERIFY(m_batchResults[2].startsWith(QStringLiteral("small.bmp: ")));
         QCOMPARE(QDir(m_out).entryList(QDir::Files), (QStringList{"one.jpg", "small.jpg"}));
         for (const char *name : {"/one.jpg", "/small.jpg"})
@@ -816,11 +816,11 @@ private slots:
         QCOMPARE(m_questions.size(), 1);
         QVERIFY2(m_questions.front().contains(QStringLiteral("1個")), qPrintable(m_questions.front()));
         QCOMPARE(m_batchResults.size(), 4);
-        QVERIFY2(m_batchResults[0].startsWith(QStringLiteral("b.png: 出力「")) && m_batchResults[0].endsWith(QStringLiteral("」がすでにあります。")),
+        QVERIFY2(m_batchResults[0].startsWith(QStringLiteral("b.png: 【とばした】出力「")) && m_batchResults[0].endsWith(QStringLiteral("」がすでにあります。")),
                  qPrintable(m_batchResults[0]));
         QVERIFY(m_batchResults[1].startsWith(QStringLiteral("cat.png: ")) && m_batchResults[1].endsWith(QStringLiteral("（640×480）")));
         QVERIFY(m_batchResults[2].startsWith(QStringLiteral("small.bmp: ")));
-        QCOMPARE(m_batchResults[3], QStringLiteral("dest: 保存先のフォルダはたどりません。"));
+        QCOMPARE(m_batchResults[3], QStringLiteral("dest: 格納先のフォルダはたどりません。"));
         QVERIFY(!m_batchResults.join(' ').contains(QStringLiteral("--")));
         QCOMPARE(QDir(m_in + "/dest").entryList(QDir::Files | QDir::System), (QStringList{"b.jpg", "cat.jpg", "old.jpg", "small.jpg"}));
         QVERIFY(QFileInfo(m_in + "/dest/b.jpg").isSymLink()); // skipped, not replaced
