@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QSignalBlocker>
@@ -145,7 +146,7 @@ void FrmJpgResize::buildControls()
     vsElastic4->setAccessibleName(text::kDropPanel);
     LEAD1 = place(new ImageViewer(&m_source, vsElastic4), "LEAD1", 90, 90, 3120, 2880);
     Label7 = place(new QLabel(text::kDropHere, vsElastic4), "Label7", 3270, 90, 3135, 360);
-    Label_result = place(new QLabel(vsElastic4), "Label_result", 3270, 510, 3135, 360);
+    Label_result = place(new FileLabel(vsElastic4), "Label_result", 3270, 510, 3135, 360);
     Label_Q = place(new QLabel(vsElastic4), "Label_Q", 3270, 930, 3135, 360);
     vsE_brouza = place(new QPushButton(text::kPreviewButton, vsElastic4), "vsE_brouza", 3270, 1350, 1530, 1200);
     vsE_Run = place(new QPushButton(text::kRunButton, vsElastic4), "vsE_Run", 4860, 1350, 1545, 1200);
@@ -153,7 +154,7 @@ void FrmJpgResize::buildControls()
     vsE_END = place(new QPushButton(text::kExitButton, vsElastic4), "vsE_END", 4860, 2610, 1545, 360);
     Labelgenzaiti = place(new InfoLabel(vsElastic4), "Labelgenzaiti", 90, 3030, 6315, 375);
 
-    for (QLabel *label : {Label7, Label_result, Label_Q})
+    for (QLabel *label : std::initializer_list<QLabel *>{Label7, Label_result, Label_Q})
         label->setWordWrap(true); // long Japanese captions take a second line
     // Return or Enter on a focused button presses it, as Space does.
     for (QPushButton *button : {vsE_brouza, vsE_Run, vs_crip, vsE_END})
@@ -197,6 +198,10 @@ void FrmJpgResize::wireSignals()
     connect(&m_source, &SourcePicture::loadingChanged, this, &FrmJpgResize::onLoadingChanged);
     connect(&m_progress, &QTimer::timeout, this, &FrmJpgResize::onJobProgress);
     connect(vs_crip, &QPushButton::clicked, this, &FrmJpgResize::onPaste);
+    // A KB is 1024 bytes: the field says how many bytes its figure means.
+    const auto showBytes = [this] { Textyouryou->setToolTip(text::kilobytesInBytes(Textyouryou->text())); };
+    connect(Textyouryou, &QLineEdit::textChanged, this, showBytes);
+    showBytes();
     connect(HScroll1, &QScrollBar::valueChanged, this, &FrmJpgResize::onSliderChanged);
     connect(Drive1, &QComboBox::currentIndexChanged, this, &FrmJpgResize::onDriveChanged);
     connect(Dir1, &FolderList::pathChanged, this, &FrmJpgResize::onFolderChanged);
@@ -205,6 +210,8 @@ void FrmJpgResize::wireSignals()
     connect(vsE_END, &QPushButton::clicked, this, &FrmJpgResize::close);
     // Ctrl+V pastes as 「貼り付け」 does; a focused text field takes it first.
     connect(new QShortcut(QKeySequence::Paste, this), &QShortcut::activated, this, &FrmJpgResize::onPaste);
+    // Ctrl+C copies the file written; a focused text field takes it first.
+    connect(new QShortcut(QKeySequence::Copy, this), &QShortcut::activated, this, &FrmJpgResize::onCopyFile);
     connect(new QShortcut(QKeySequence::Open, this), &QShortcut::activated, this, &FrmJpgResize::onOpen);
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &FrmJpgResize::onEscape);
 }
@@ -386,6 +393,14 @@ void FrmJpgResize::onPaste()
     pasteSequence(SourcePicture::Reporting);
 }
 
+// The file written, for a file manager or a browser's upload field.
+void FrmJpgResize::onCopyFile()
+{
+    const QString path = Label_result->file();
+    if (!path.isEmpty() && QFileInfo(path).isFile())
+        QApplication::clipboard()->setMimeData(fileMimeData(path));
+}
+
 void FrmJpgResize::pasteSequence(SourcePicture::PasteMode mode)
 {
     m_state.skipSourceInfo = 0;
@@ -475,7 +490,9 @@ void FrmJpgResize::onResize()
     m_rerunShrunk = false;
     m_control = std::make_shared<JobControl>();
     m_resultBeforeRun = Label_result->text();
+    m_fileBeforeRun = Label_result->file();
     Label_result->setText(text::kWorking);
+    Label_result->setFile(QString());
     // The disabled button would hand its focus on to 「終了」: the panel
     // holds it during the run, and the window takes no input but Escape
     // and its close box until the run ends.
@@ -504,6 +521,7 @@ void FrmJpgResize::onJobFinished(const ResizeResult &result)
     }
     if (result.failure != JobFailure::None) {
         Label_result->setText(m_resultBeforeRun);
+        Label_result->setFile(m_fileBeforeRun);
         const QString problem = text::jobProblem(result);
         showMessage(result.failure == JobFailure::SaveFailed ? text::kSaveFailed.arg(m_state.outputPath, problem) : problem);
         return;
@@ -512,6 +530,7 @@ void FrmJpgResize::onJobFinished(const ResizeResult &result)
     // a declined smaller size never reads as success.
     const qint64 over = m_request.settings.mode == JobMode::TargetSize ? result.bytesWritten - m_request.settings.targetBytes : 0;
     Label_result->setText(text::resultText(result.bytesWritten) + (over > 0 ? text::kOverTargetBy.arg(over) : QString()));
+    Label_result->setFile(m_state.outputPath);
     Label_Q->setText(m_request.settings.mode == JobMode::Factor ? QString() : text::factorText(result.factor));
     if (result.suggestedSize.isValid()) {
         // A smaller size meets the target without visible blocks: offered,

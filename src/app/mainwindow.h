@@ -5,6 +5,7 @@
 #include "app/imageviewer.h"
 #include "app/sourcepicture.h"
 #include "app/infolabel.h"
+#include "app/filelabel.h"
 #include "app/formstate.h"
 #include "common/backgroundtask.h"
 #include "imaging/image.h"
@@ -84,6 +85,7 @@ private:
     void onPasteFailed(DecodeError error, QSize size);
     void onLoadingChanged(bool loading);
     void onPaste();
+    void onCopyFile();
     void pasteSequence(SourcePicture::PasteMode mode);
     void onOpen();
     void onBatch(const QStringList &paths);
@@ -110,6 +112,7 @@ private:
     ResizeRequest m_request; // the run under way
     bool m_rerunShrunk = false; // the run replaces the file just written, at the size offered
     QString m_resultBeforeRun;
+    QString m_fileBeforeRun;
     QTimer m_progress;
     SourcePicture m_source;
     BackgroundTask<ResizeResult> m_job{this, [this](const ResizeResult &r) { onJobFinished(r); }};
@@ -120,7 +123,8 @@ private:
     QWidget *vsElastic1, *vsElastic2, *vsElastic4;
     QRadioButton *Opt_pixcel, *OpRfakuta, *Opyouryou;
     QButtonGroup *m_modeGroup;
-    QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label7, *Label_result, *Label_Q;
+    QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label7, *Label_Q;
+    FileLabel *Label_result;
     InfoLabel *Labelgenzaiti;
     QLineEdit *TextYoko, *Texttate, *Textritu, *TextQfakuta, *Textyouryou, *Text1;
     QScrollBar *HScroll1;

@@ -25,19 +25,24 @@ bool askYesNoQuestion(QWidget *parent, const QString &text, bool yesIsDefault)
     return box.clickedButton() == yes;
 }
 
+void preparePictureDialog(QFileDialog &dialog)
+{
+    // Qt's own dialog: its patterns match names in any letter case
+    // (IMG_1.JPG), where the desktop's may not, so the filter can read
+    // plainly.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    QStringList patterns;
+    for (const QString &extension : text::kPictureExtensions)
+        patterns << QStringLiteral("*.") + extension;
+    dialog.setNameFilter(text::kPictureFilter.arg(patterns.join(QLatin1Char(' '))));
+}
+
 QString choosePictureFile(QWidget *parent)
 {
-    // Each letter both ways ("*.[jJ][pP][gG]"): the dialog's patterns are
-    // case-sensitive here, and cameras write JPG.
-    QStringList patterns;
-    for (const QString &extension : text::kPictureExtensions) {
-        QString pattern = QStringLiteral("*.");
-        for (const QChar c : extension)
-            pattern += QLatin1Char('[') + c.toLower() + c.toUpper() + QLatin1Char(']');
-        patterns << pattern;
-    }
-    return QFileDialog::getOpenFileName(parent, text::kOpenTitle, QString(),
-                                        text::kPictureFilter.arg(patterns.join(QLatin1Char(' '))));
+    QFileDialog dialog(parent, text::kOpenTitle);
+    preparePictureDialog(dialog);
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
 }
 
 QString chooseFolderFrom(QWidget *parent, const QString &start)

@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 
+class QFileDialog;
 class QWidget;
 
 namespace tovalin {
@@ -13,6 +14,7 @@ bool askYesNoQuestion(QWidget *parent, const QString &text, bool yesIsDefault = 
 // The file dialog for a picture, showing the formats Tovalin reads in any
 // case of their extension; empty when cancelled.
 QString choosePictureFile(QWidget *parent);
+void preparePictureDialog(QFileDialog &dialog);
 // The folder dialog for a batch's destination; empty when cancelled.
 QString chooseFolderFrom(QWidget *parent, const QString &start);
 

@@ -120,6 +120,7 @@ inline const QString kRunButton = QStringLiteral("リサイズ実行");
 inline const QString kPasteButton = QStringLiteral("貼り付け");
 inline const QString kExitButton = QStringLiteral("終了");
 inline const QString kResultLine = QStringLiteral("変換結果");
+inline const QString kDragResult = QStringLiteral("%1\nここをドラッグすると、保存したファイルをブラウザやファイルマネージャに渡せます（Ctrl+C でコピー）。");
 inline const QString kFactorLine = QStringLiteral("Qファクタ結果");
 inline const QString kSourceLine = QStringLiteral("元画像情報");
 inline const QString kOk = QStringLiteral("OK");

@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "app/filelabel.h"
 #include "app/folderpicker.h"
 #include "app/infolabel.h"
 #include "app/messagebox.h"
@@ -20,7 +21,10 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <QClipboard>
+#include <QDrag>
 #include <QDropEvent>
+#include <QFileDialog>
+#include <QListView>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -688,6 +692,69 @@ private slots:
         waitIdle();
         QCOMPARE(text("Text1"), QStringLiteral("small.jpg"));
         QVERIFY(m_messages.isEmpty());
+    }
+
+    // Ctrl+O's dialog names its filter plainly and still finds IMG_1.JPG.
+    void openDialogFilter()
+    {
+        QVERIFY(QFile::copy(m_in + "/small.bmp", m_in + "/IMG_1.JPG"));
+        QFile notes(m_in + "/notes.txt");
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+        notes.close();
+        QFileDialog dialog;
+        preparePictureDialog(dialog);
+        QVERIFY2(dialog.nameFilters().value(0).startsWith(QStringLiteral("画像ファイル (*.jpg *.jpeg ")), qPrintable(dialog.nameFilters().value(0)));
+        dialog.setDirectory(m_in);
+        dialog.show();
+        auto *list = dialog.findChild<QListView *>(QStringLiteral("listView"));
+        QVERIFY(list);
+        const auto shown = [list] {
+            QStringList names;
+            for (int i = 0; i < list->model()->rowCount(list->rootIndex()); ++i) {
+                const QModelIndex index = list->model()->index(i, 0, list->rootIndex());
+                if (list->model()->flags(index) & Qt::ItemIsEnabled)
+                    names << index.data().toString();
+            }
+            names.sort();
+            return names;
+        };
+        QTRY_COMPARE(shown(), (QStringList{"IMG_1.JPG", "cat.png", "small.bmp"}));
+    }
+
+    // After a run the written file travels as a file: dragged from the
+    // result line, or copied with Ctrl+C unless a text field has the focus;
+    // the KB field says how many bytes it means.
+    void resultTravelsAsAFile()
+    {
+        QCOMPARE(child<QLineEdit>("Textyouryou")->toolTip(), QStringLiteral("40 KB = 40960 バイト"));
+        child<QLineEdit>("Textyouryou")->setText("200");
+        QCOMPARE(child<QLineEdit>("Textyouryou")->toolTip(), QStringLiteral("200 KB = 204800 バイト"));
+        showActive();
+        drop(m_in + "/cat.png");
+        setFolder(m_out);
+        auto *result = child<FileLabel>("Label_result");
+        QTest::mousePress(result, Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseMove(result, QPoint(60, 5));
+        QTest::mouseRelease(result, Qt::LeftButton, {}, QPoint(60, 5));
+        QVERIFY(!result->findChild<QDrag *>()); // nothing written yet, nothing offered
+        click("vsE_Run");
+        const QUrl written = QUrl::fromLocalFile(m_out + "/cat.jpg");
+        QTest::mousePress(result, Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseMove(result, QPoint(60, 5));
+        auto *drag = result->findChild<QDrag *>();
+        QVERIFY(drag && drag->mimeData());
+        QCOMPARE(drag->mimeData()->urls(), QList<QUrl>{written});
+        QTest::mouseRelease(result, Qt::LeftButton, {}, QPoint(60, 5));
+
+        child<QLineEdit>("Textyouryou")->setFocus();
+        child<QLineEdit>("Textyouryou")->selectAll();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("200"));
+        QVERIFY(!QApplication::clipboard()->mimeData()->hasUrls());
+        child<QPushButton>("vsE_Run")->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->mimeData()->urls(), QList<QUrl>{written});
+        QCOMPARE(QApplication::clipboard()->mimeData()->data("x-special/gnome-copied-files"), "copy\n" + written.toEncoded());
     }
 
     // Escape during a run stops it: nothing written, the result area
