@@ -17,7 +17,8 @@ for f in ./usr/bin/tovalin ./usr/bin/tovalin-cli ./usr/share/man/man1/tovalin-cl
          ./usr/share/metainfo/app.tovalin.tovalin.metainfo.xml \
          ./usr/share/icons/hicolor/scalable/apps/tovalin.svg \
          ./usr/share/icons/hicolor/16x16/apps/tovalin.png ./usr/share/icons/hicolor/256x256/apps/tovalin.png \
-         ./usr/share/man/man1/tovalin.1.gz ./usr/share/doc/tovalin/copyright ./usr/share/doc/tovalin/changelog.gz; do
+         ./usr/share/man/man1/tovalin.1.gz ./usr/share/bash-completion/completions/tovalin-cli \
+         ./usr/share/doc/tovalin/copyright ./usr/share/doc/tovalin/changelog.gz; do
     check "package holds $f" "grep -qx '$f' <<<\"\$files\""
 done
 depends=$(dpkg-deb -f "$deb" Depends)
