@@ -4,6 +4,7 @@
 #include "texts/texts.h"
 #include "../testfiles.h"
 #include "../testphoto.h"
+#include "screenshot.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -133,6 +134,7 @@ private slots:
         QVERIFY(!fits->isHidden());
         click(*d, "openFolder");
         QCOMPARE(m_opened, QStringList{m_out});
+        saveScreenshot(d.get(), "batch-dialog-after-a-failure-and-a-miss.png");
     }
 
     // The destination is the dialog's: browsed to or typed (a missing folder

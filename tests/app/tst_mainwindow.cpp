@@ -13,6 +13,7 @@
 #include "resize/sizesearch.h"
 #include "../testfiles.h"
 #include "../testphoto.h"
+#include "screenshot.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -953,6 +954,8 @@ private slots:
         QCOMPARE(text("TextYoko"), QStringLiteral("800"));
         QCOMPARE(label("Label_result"), text::resultText(bytes) + (missed ? text::kOverTargetBy.arg(bytes - target) : QString()));
         QCOMPARE(QApplication::focusWidget(), child<QPushButton>("vsE_Run"));
+        if (missed)
+            saveScreenshot(m_window.get(), "window-declined-smaller-size.png");
 
         m_questions.clear();
         m_answers = {true, true}; // replace busy.jpg; take the smaller size
