@@ -2,6 +2,7 @@
 
 #include "common/helpers.h"
 #include "imaging/jpeg/jpeg.h"
+#include "imaging/jpeg/trials_monotone.h"
 #include "imaging/jpeg/trials_dering.h"
 #include "imaging/jpeg/trials_huffman.h"
 #include "imaging/jpeg/trials_kernels.h"
@@ -152,7 +153,14 @@ JpegTrials::JpegTrials(const QImage &rgb888, Encoder encoder) : m_encoder(encode
     Helper other([&] { mcuRows(half, m_mcusDown); });
     mcuRows(0, half);
     other.wait();
+    if (m_encoder != Encoder::Libjpeg) {
+        m_dcSteps = std::make_unique<DcSteps>(coefficients());
+        if (std::int64_t(m_mcusAcross) * m_mcusDown <= SmallestUpTo::kMaxMcus)
+            m_smallest = std::make_unique<SmallestUpTo>();
+    }
 }
+
+JpegTrials::~JpegTrials() = default;
 
 detail::Coefficients JpegTrials::coefficients() const
 {
@@ -190,7 +198,17 @@ QByteArray JpegTrials::encode(int factor) const
 {
     if (!ok())
         return {};
-    const QuantTables q = quantTablesFor(factor, m_encoder);
+    factor = std::clamp(factor, kBestFactor, kStrongestFactor);
+    if (m_smallest)
+        factor = m_smallest->factorFor(factor, [this](int f) { return std::int64_t(encodeAt(f).size()); });
+    return encodeAt(factor);
+}
+
+QByteArray JpegTrials::encodeAt(int factor) const
+{
+    QuantTables q = quantTablesFor(factor, m_encoder);
+    if (m_dcSteps)
+        q = withDcStep(q, m_dcSteps->best(q.natural[0][0]));
     if (m_encoder == Encoder::Tovalin)
         return progressiveFile(coefficients(), q);
     const std::size_t mcus = std::size_t(m_mcusAcross) * m_mcusDown;

@@ -10,6 +10,8 @@ namespace tovalin {
 
 namespace detail {
 struct Coefficients;
+class DcSteps;
+class SmallestUpTo;
 }
 
 // Encodes one picture at many quality factors, as the size search does.
@@ -26,6 +28,7 @@ struct Coefficients;
 class JpegTrials {
 public:
     explicit JpegTrials(const QImage &rgb888, Encoder encoder = Encoder::Tovalin);
+    ~JpegTrials();
 
     bool ok() const { return m_coefs != nullptr; }
     QByteArray encode(int factor) const;
@@ -36,6 +39,7 @@ public:
 
 private:
     detail::Coefficients coefficients() const;
+    QByteArray encodeAt(int factor) const;
 
     Encoder m_encoder;
     int m_width = 0;
@@ -46,6 +50,8 @@ private:
     // Per MCU, in scan order: four luma blocks, then Cb and Cr; each block's
     // 64 coefficients in zigzag order, scaled by 8 as libjpeg's DCT leaves them.
     std::unique_ptr<std::int16_t[]> m_coefs;
+    std::unique_ptr<detail::DcSteps> m_dcSteps; // ours: the DC step each factor takes
+    std::unique_ptr<detail::SmallestUpTo> m_smallest; // ours, small pictures: the encoding each factor takes
 };
 
 // One file at one factor from the trials, checked as encodeJpeg checks.

@@ -19,6 +19,8 @@ struct QuantTables {
 // quantScaleForFactor), or ours (flatter ones, scaled as libjpeg's up to
 // factor 30 and by an even ratio a step after it).
 QuantTables quantTablesFor(int factor, Encoder encoder);
+// Our quantiser (dead zone, tail trimming) with the given steps.
+QuantTables ourTablesWithSteps(const std::array<std::array<std::uint8_t, kBlock>, 2> &natural);
 
 // A block's 64 coefficients (zigzag order, the DCT's units) to levels;
 // returns which levels are not zero (bit k: zigzag k).

@@ -1,0 +1,155 @@
+#include "imaging/jpeg/trials_monotone.h"
+
+#include "common/helpers.h"
+#include "imaging/jpeg/trials_huffman.h"
+
+#include <algorithm>
+
+namespace tovalin::detail {
+
+namespace {
+
+// How many of a word's eight bytes are 0xFF.
+int bytesOfOnes(std::uint64_t word)
+{
+    const std::uint64_t x = ~word; // those bytes become zero
+    const std::uint64_t high = ~(((x & 0x7F7F7F7F7F7F7F7FULL) + 0x7F7F7F7F7F7F7F7FULL) | x | 0x7F7F7F7F7F7F7F7FULL);
+    return __builtin_popcountll(high);
+}
+
+} // namespace
+
+DcSteps::DcSteps(const Coefficients &p)
+{
+    const std::size_t blocks = std::size_t(p.mcusAcross) * p.mcusDown * kBlocksPerMcu;
+    m_dc.resize(blocks);
+    for (std::size_t b = 0; b < blocks; ++b)
+        m_dc[b] = p.coefs[b * kBlock];
+}
+
+std::int64_t DcSteps::scanBytes(int step) const
+{
+    // The levels as the quantiser makes them, and their differences per
+    // component as the scan codes them (four luma blocks, then Cb and Cr,
+    // each MCU): kept as size and low bits for writing them out after.
+    Quantizer q{};
+    setDivisor(q, 0, std::uint32_t(step) << 3);
+    const std::uint32_t correction = q.correction[0], reciprocal = q.reciprocal[0];
+    const int shift = q.shift[0];
+    std::vector<std::uint32_t> coded(m_dc.size()); // size << 16 | low bits
+    std::array<std::array<long, 257>, 2> counts{};
+    std::int32_t last[3] = {};
+    const auto code = [&](std::size_t b, int component, int table) {
+        const std::int32_t c = m_dc[b];
+        const auto magnitude = std::int32_t((std::uint32_t(c < 0 ? -c : c) + correction) * reciprocal >> shift);
+        const std::int32_t level = c < 0 ? -magnitude : magnitude;
+        const std::int32_t diff = level - last[component];
+        last[component] = level;
+        const int size = bitCount(std::uint32_t(diff < 0 ? -diff : diff));
+        ++counts[table][size];
+        coded[b] = std::uint32_t(size) << 16 | (std::uint32_t(diff < 0 ? diff - 1 : diff) & ((1u << size) - 1));
+    };
+    for (std::size_t mcu = 0; mcu < m_dc.size(); mcu += kBlocksPerMcu) {
+        for (int y = 0; y < 4; ++y)
+            code(mcu + y, 0, 0);
+        code(mcu + 4, 1, 1);
+        code(mcu + 5, 2, 1);
+    }
+    const std::array<HuffTable, 2> tables = {optimalTable(counts[0]), optimalTable(counts[1])};
+    // The scan's bytes are its bits padded to a byte, and a zero stuffed
+    // after every 0xFF among them: counted as the bit writer would write
+    // them, without writing.
+    std::int64_t bits = 0;
+    for (int t = 0; t < 2; ++t)
+        for (int s = 0; s < 256; ++s)
+            bits += counts[t][s] * (tables[t].size[s] + s);
+    std::int64_t stuffed = 0;
+    std::uint64_t buffer = 0;
+    int free = 64;
+    const auto put = [&](std::uint64_t code, int count) {
+        free -= count;
+        if (free >= 0) {
+            buffer = (buffer << count) | code;
+            return;
+        }
+        stuffed += bytesOfOnes((buffer << (count + free)) | (code >> -free));
+        free += 64;
+        buffer = code;
+    };
+    const auto writeOne = [&](const HuffTable &table, std::uint32_t c) {
+        const int size = int(c >> 16);
+        put(std::uint64_t(table.code[size]) << size | (c & 0xFFFF), table.size[size] + size);
+    };
+    for (std::size_t mcu = 0; mcu < coded.size(); mcu += kBlocksPerMcu) {
+        for (int b = 0; b < 4; ++b)
+            writeOne(tables[0], coded[mcu + b]);
+        writeOne(tables[1], coded[mcu + 4]);
+        writeOne(tables[1], coded[mcu + 5]);
+    }
+    // The last bytes, padded with ones as the writer pads them.
+    const int used = 64 - free, padded = (used + 7) / 8 * 8;
+    if (padded > 0) {
+        const std::uint64_t tail = (buffer << (padded - used)) | ((1u << (padded - used)) - 1);
+        stuffed += bytesOfOnes(tail | (padded < 64 ? ~std::uint64_t(0) << padded : 0)) - (64 - padded) / 8;
+    }
+    const std::int64_t data = (bits + 7) / 8 + stuffed;
+    return 2 * 4 + dhtBody(0x00, tables[0]).size() + dhtBody(0x01, tables[1]).size() + data;
+}
+
+void DcSteps::measure(int nominal)
+{
+    for (int step = m_claimed.load(); step < nominal;) {
+        if (!m_claimed.compare_exchange_weak(step, step + 1))
+            continue;
+        m_bytes[step + 1] = scanBytes(step + 1);
+        // Waiters check under the lock: taking it here means none misses this step.
+        {
+            std::lock_guard lock(m_mutex);
+        }
+        m_measured.notify_all();
+        step = m_claimed.load();
+    }
+}
+
+int DcSteps::best(int nominal)
+{
+    nominal = std::clamp(nominal, 1, 255);
+    {
+        Helper beside([this, nominal] { measure(nominal); }, Helper::Optional);
+        measure(nominal);
+    }
+    std::unique_lock lock(m_mutex);
+    m_measured.wait(lock, [&] {
+        for (int step = 1; step <= nominal; ++step)
+            if (m_bytes[step] == 0)
+                return false;
+        return true;
+    });
+    int best = 1;
+    for (int step = 2; step <= nominal; ++step)
+        if (m_bytes[step] <= m_bytes[best])
+            best = step;
+    return best;
+}
+
+int SmallestUpTo::factorFor(int factor, const std::function<std::int64_t(int)> &sizeAt)
+{
+    std::lock_guard lock(m_mutex);
+    int best = kBestFactor;
+    for (int f = kBestFactor; f <= factor; ++f) {
+        if (m_sizes[f] == 0)
+            m_sizes[f] = sizeAt(f);
+        if (m_sizes[f] < m_sizes[best])
+            best = f;
+    }
+    return best;
+}
+
+QuantTables withDcStep(const QuantTables &tables, int step)
+{
+    std::array<std::array<std::uint8_t, kBlock>, 2> natural = tables.natural;
+    natural[0][0] = natural[1][0] = std::uint8_t(step);
+    return ourTablesWithSteps(natural);
+}
+
+} // namespace tovalin::detail
