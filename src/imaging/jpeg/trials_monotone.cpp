@@ -4,6 +4,7 @@
 #include "imaging/jpeg/trials_huffman.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace tovalin::detail {
 
@@ -27,16 +28,27 @@ DcSteps::DcSteps(const Coefficients &p)
         m_dc[b] = p.coefs[b * kBlock];
 }
 
-std::int64_t DcSteps::scanBytes(int step) const
+// The DC scan at one step: each difference's size and low bits, and the
+// two tables of their sizes.
+struct DcSteps::Scan {
+    std::vector<std::uint32_t> coded; // size << 16 | low bits; empty when only counted
+    std::array<HuffTable, 2> tables;
+    std::int64_t bits = 0;   // the data's bits, before padding and stuffing
+    std::int64_t tableBytes = 0; // the two table markers
+};
+
+DcSteps::Scan DcSteps::scan(int step, bool keepCodes) const
 {
     // The levels as the quantiser makes them, and their differences per
-    // component as the scan codes them (four luma blocks, then Cb and Cr,
-    // each MCU): kept as size and low bits for writing them out after.
+    // component as the scan codes them: four luma blocks, then Cb and Cr,
+    // each MCU.
     Quantizer q{};
     setDivisor(q, 0, std::uint32_t(step) << 3);
     const std::uint32_t correction = q.correction[0], reciprocal = q.reciprocal[0];
     const int shift = q.shift[0];
-    std::vector<std::uint32_t> coded(m_dc.size()); // size << 16 | low bits
+    Scan scan;
+    if (keepCodes)
+        scan.coded.resize(m_dc.size());
     std::array<std::array<long, 257>, 2> counts{};
     std::int32_t last[3] = {};
     const auto code = [&](std::size_t b, int component, int table) {
@@ -47,7 +59,8 @@ std::int64_t DcSteps::scanBytes(int step) const
         last[component] = level;
         const int size = bitCount(std::uint32_t(diff < 0 ? -diff : diff));
         ++counts[table][size];
-        coded[b] = std::uint32_t(size) << 16 | (std::uint32_t(diff < 0 ? diff - 1 : diff) & ((1u << size) - 1));
+        if (keepCodes)
+            scan.coded[b] = std::uint32_t(size) << 16 | (std::uint32_t(diff < 0 ? diff - 1 : diff) & ((1u << size) - 1));
     };
     for (std::size_t mcu = 0; mcu < m_dc.size(); mcu += kBlocksPerMcu) {
         for (int y = 0; y < 4; ++y)
@@ -55,14 +68,26 @@ std::int64_t DcSteps::scanBytes(int step) const
         code(mcu + 4, 1, 1);
         code(mcu + 5, 2, 1);
     }
-    const std::array<HuffTable, 2> tables = {optimalTable(counts[0]), optimalTable(counts[1])};
-    // The scan's bytes are its bits padded to a byte, and a zero stuffed
-    // after every 0xFF among them: counted as the bit writer would write
-    // them, without writing.
-    std::int64_t bits = 0;
+    scan.tables = {optimalTable(counts[0]), optimalTable(counts[1])};
     for (int t = 0; t < 2; ++t)
         for (int s = 0; s < 256; ++s)
-            bits += counts[t][s] * (tables[t].size[s] + s);
+            scan.bits += counts[t][s] * (scan.tables[t].size[s] + s);
+    scan.tableBytes = 2 * 4 + dhtBody(0x00, scan.tables[0]).size() + dhtBody(0x01, scan.tables[1]).size();
+    return scan;
+}
+
+std::int64_t DcSteps::bytesBeforeStuffing(int step) const
+{
+    const Scan s = scan(step, false);
+    return s.tableBytes + (s.bits + 7) / 8;
+}
+
+std::int64_t DcSteps::scanBytes(int step) const
+{
+    // The bytes are the bits padded to a byte, and a zero stuffed after
+    // every 0xFF among them: counted as the bit writer would write them,
+    // without writing.
+    const Scan s = scan(step, true);
     std::int64_t stuffed = 0;
     std::uint64_t buffer = 0;
     int free = 64;
@@ -80,11 +105,11 @@ std::int64_t DcSteps::scanBytes(int step) const
         const int size = int(c >> 16);
         put(std::uint64_t(table.code[size]) << size | (c & 0xFFFF), table.size[size] + size);
     };
-    for (std::size_t mcu = 0; mcu < coded.size(); mcu += kBlocksPerMcu) {
+    for (std::size_t mcu = 0; mcu < s.coded.size(); mcu += kBlocksPerMcu) {
         for (int b = 0; b < 4; ++b)
-            writeOne(tables[0], coded[mcu + b]);
-        writeOne(tables[1], coded[mcu + 4]);
-        writeOne(tables[1], coded[mcu + 5]);
+            writeOne(s.tables[0], s.coded[mcu + b]);
+        writeOne(s.tables[1], s.coded[mcu + 4]);
+        writeOne(s.tables[1], s.coded[mcu + 5]);
     }
     // The last bytes, padded with ones as the writer pads them.
     const int used = 64 - free, padded = (used + 7) / 8 * 8;
@@ -92,8 +117,7 @@ std::int64_t DcSteps::scanBytes(int step) const
         const std::uint64_t tail = (buffer << (padded - used)) | ((1u << (padded - used)) - 1);
         stuffed += bytesOfOnes(tail | (padded < 64 ? ~std::uint64_t(0) << padded : 0)) - (64 - padded) / 8;
     }
-    const std::int64_t data = (bits + 7) / 8 + stuffed;
-    return 2 * 4 + dhtBody(0x00, tables[0]).size() + dhtBody(0x01, tables[1]).size() + data;
+    return s.tableBytes + (s.bits + 7) / 8 + stuffed;
 }
 
 void DcSteps::measure(int nominal)
@@ -101,7 +125,7 @@ void DcSteps::measure(int nominal)
     for (int step = m_claimed.load(); step < nominal;) {
         if (!m_claimed.compare_exchange_weak(step, step + 1))
             continue;
-        m_bytes[step + 1] = scanBytes(step + 1);
+        m_lower[step + 1] = bytesBeforeStuffing(step + 1);
         // Waiters check under the lock: taking it here means none misses this step.
         {
             std::lock_guard lock(m_mutex);
@@ -121,14 +145,28 @@ int DcSteps::best(int nominal)
     std::unique_lock lock(m_mutex);
     m_measured.wait(lock, [&] {
         for (int step = 1; step <= nominal; ++step)
-            if (m_bytes[step] == 0)
+            if (m_lower[step] == 0)
                 return false;
         return true;
     });
-    int best = 1;
-    for (int step = 2; step <= nominal; ++step)
-        if (m_bytes[step] <= m_bytes[best])
+    // Stuffing only adds bytes: a step whose count before it exceeds the
+    // shortest exact length found cannot be shorter. So exact lengths are
+    // counted in order of that lower bound, only while it can still win.
+    std::array<int, 256> order;
+    std::iota(order.begin(), order.begin() + nominal, 1);
+    std::sort(order.begin(), order.begin() + nominal, [this](int a, int b) {
+        return m_lower[a] != m_lower[b] ? m_lower[a] < m_lower[b] : a > b;
+    });
+    int best = 0;
+    for (int i = 0; i < nominal; ++i) {
+        const int step = order[i];
+        if (best > 0 && m_lower[step] > m_exact[best])
+            break;
+        if (m_exact[step] == 0)
+            m_exact[step] = scanBytes(step);
+        if (best == 0 || m_exact[step] < m_exact[best] || (m_exact[step] == m_exact[best] && step > best))
             best = step;
+    }
     return best;
 }
 

@@ -36,12 +36,17 @@ public:
     std::int64_t scanBytes(int step) const;
 
 private:
-    // Measures unclaimed steps up to `nominal` until none is left.
+    struct Scan;
+    Scan scan(int step, bool keepCodes) const;
+    // scanBytes without the stuffed bytes: a lower bound, counted alone.
+    std::int64_t bytesBeforeStuffing(int step) const;
+    // Counts unclaimed steps up to `nominal` until none is left.
     void measure(int nominal);
 
     std::vector<std::int16_t> m_dc; // each block's DC coefficient, in scan order
     std::atomic<int> m_claimed{0};  // steps 1..m_claimed are taken by a thread
-    std::array<std::atomic<std::int64_t>, 256> m_bytes{}; // per step, 0 until measured
+    std::array<std::atomic<std::int64_t>, 256> m_lower{}; // per step, 0 until counted
+    std::array<std::int64_t, 256> m_exact{};              // per step, 0 until counted (under m_mutex)
     std::mutex m_mutex;
     std::condition_variable m_measured;
 };
