@@ -9,23 +9,35 @@
 
 namespace tovalin {
 
+namespace {
+
+// The file's members: its texts and flags by name, and the mode as a flag.
+struct TextMember {
+    const char *key;
+    QString BatchChoices::*member;
+};
+struct FlagMember {
+    const char *key;
+    bool BatchChoices::*member;
+};
+constexpr TextMember kTexts[] = {{"folder", &BatchChoices::folder},   {"suffix", &BatchChoices::suffix},
+                                 {"percent", &BatchChoices::percent}, {"edge", &BatchChoices::edge},
+                                 {"factor", &BatchChoices::factor},   {"targetKb", &BatchChoices::targetKb}};
+constexpr FlagMember kFlags[] = {{"besideEach", &BatchChoices::besideEach}, {"byEdge", &BatchChoices::byEdge},
+                                 {"shrink", &BatchChoices::shrink},         {"noEnlarge", &BatchChoices::noEnlarge},
+                                 {"safeMetadata", &BatchChoices::safeMetadata}, {"keepDate", &BatchChoices::keepDate}};
+constexpr const char *kBySize = "bySize";
+
+} // namespace
+
 QByteArray formatChoices(const BatchChoices &c)
 {
-    const QJsonObject o{
-        {QStringLiteral("besideEach"), c.besideEach},
-        {QStringLiteral("folder"), c.folder},
-        {QStringLiteral("suffix"), c.suffix},
-        {QStringLiteral("byEdge"), c.byEdge},
-        {QStringLiteral("percent"), c.percent},
-        {QStringLiteral("edge"), c.edge},
-        {QStringLiteral("bySize"), c.mode == JobMode::TargetSize},
-        {QStringLiteral("factor"), c.factor},
-        {QStringLiteral("targetKb"), c.targetKb},
-        {QStringLiteral("shrink"), c.shrink},
-        {QStringLiteral("noEnlarge"), c.noEnlarge},
-        {QStringLiteral("safeMetadata"), c.safeMetadata},
-        {QStringLiteral("keepDate"), c.keepDate},
-    };
+    QJsonObject o;
+    for (const TextMember &t : kTexts)
+        o.insert(QLatin1String(t.key), c.*t.member);
+    for (const FlagMember &f : kFlags)
+        o.insert(QLatin1String(f.key), c.*f.member);
+    o.insert(QLatin1String(kBySize), c.mode == JobMode::TargetSize);
     return QJsonDocument(o).toJson();
 }
 
@@ -38,29 +50,14 @@ std::optional<BatchChoices> parseChoices(const QByteArray &bytes, const BatchCho
         return std::nullopt;
     const QJsonObject o = doc.object();
     BatchChoices c = fallback;
-    const auto flag = [&o](const char *key, bool &into) {
-        if (const QJsonValue v = o.value(QLatin1String(key)); v.isBool())
-            into = v.toBool();
-    };
-    const auto text = [&o](const char *key, QString &into) {
-        if (const QJsonValue v = o.value(QLatin1String(key)); v.isString())
-            into = v.toString();
-    };
-    flag("besideEach", c.besideEach);
-    text("folder", c.folder);
-    text("suffix", c.suffix);
-    flag("byEdge", c.byEdge);
-    text("percent", c.percent);
-    text("edge", c.edge);
-    bool bySize = c.mode == JobMode::TargetSize;
-    flag("bySize", bySize);
-    c.mode = bySize ? JobMode::TargetSize : JobMode::Factor;
-    text("factor", c.factor);
-    text("targetKb", c.targetKb);
-    flag("shrink", c.shrink);
-    flag("noEnlarge", c.noEnlarge);
-    flag("safeMetadata", c.safeMetadata);
-    flag("keepDate", c.keepDate);
+    for (const TextMember &t : kTexts)
+        if (const QJsonValue v = o.value(QLatin1String(t.key)); v.isString())
+            c.*t.member = v.toString();
+    for (const FlagMember &f : kFlags)
+        if (const QJsonValue v = o.value(QLatin1String(f.key)); v.isBool())
+            c.*f.member = v.toBool();
+    if (const QJsonValue v = o.value(QLatin1String(kBySize)); v.isBool())
+        c.mode = v.toBool() ? JobMode::TargetSize : JobMode::Factor;
     return c;
 }
 
