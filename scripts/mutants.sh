@@ -1,6 +1,6 @@
 #!/bin/bash
-# Plants one-line faults in the batch, command-line, common, metadata and
-# JPEG encoder code, one at a time, and checks that the test suite notices each:
+# Plants one-line faults in the batch (its dialog too), command-line, common,
+# metadata and JPEG encoder code, one at a time, and checks that the test suite notices each:
 #     scripts/mutants.sh [BUILD]        (default build/, already configured)
 # Each line of the list below is FILE|WHAT IS THERE|WHAT IT BECOMES; the
 # first text must occur exactly once. The tree is restored after each.
@@ -8,8 +8,8 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
-tests='^(tst_batch|tst_cli|tst_savefile|tst_keepexisting|tst_numbers|tst_resizejob|tst_decode|tst_jpeg)$'
-targets=(tovalin-cli tovalin-bench tst_batch tst_cli tst_savefile tst_keepexisting tst_numbers tst_resizejob tst_decode tst_jpeg)
+tests='^(tst_batch|tst_batchdialog|tst_cli|tst_savefile|tst_keepexisting|tst_numbers|tst_resizejob|tst_decode|tst_jpeg)$'
+targets=(tovalin-cli tovalin-bench tst_batch tst_batchdialog tst_cli tst_savefile tst_keepexisting tst_numbers tst_resizejob tst_decode tst_jpeg)
 faults=$(cat <<'LIST'
 src/batch/batchjob.cpp|if (!ownInput && (inputPaths.contains|if (false && (inputPaths.contains
 src/batch/batchjob.cpp|else if (taken.contains(p.output))|else if (false)
@@ -71,6 +71,12 @@ src/imaging/jpeg/trials_scans.cpp|            if (last == s.se)\n               
 src/imaging/jpeg/trials_dering.cpp|std::min(31, (255 * kBlock - sum) / whites)|std::min(63, (255 * kBlock - sum) / whites)
 src/imaging/jpeg/trials_kernels.cpp|_mm256_cmpgt_epi16(_mm256_load_si256(reinterpret_cast<const __m256i *>(\&q.zeroBelow[at])), magnitude)|_mm256_cmpgt_epi16(magnitude, magnitude)
 src/imaging/jpeg/jpegtrials.cpp|const bool dering = m_encoder != Encoder::Libjpeg;|const bool dering = false;
+src/imaging/jpeg/trials_monotone.cpp|m_exact[step] < m_exact[best] \|\||m_exact[step] > m_exact[best] \|\|
+src/imaging/jpeg/trials_monotone.cpp|    return s.tableBytes + (s.bits + 7) / 8 + stuffed;|    return s.tableBytes + (s.bits + 7) / 8;
+src/imaging/jpeg/trials_monotone.cpp|        if (m_sizes[f] < m_sizes[best])|        if (true)
+src/imaging/jpeg/trials_quant.cpp|    return std::fmod((natural + 1) * 0.6180339887498949 + table * 0.5, 1.0);|    return 0.5;
+src/batch/batchrunner.cpp|const bool notStarted = control.stopped();|const bool notStarted = false;
+src/app/batchdialog.cpp|        if (suffix.isEmpty()) {|        if (false) {
 LIST
 )
 caught=0

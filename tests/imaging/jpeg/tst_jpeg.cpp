@@ -320,6 +320,33 @@ private slots:
         QVERIFY(stuffed > 0);
     }
 
+    // The DC step taken is the one whose scan is shortest (the largest of
+    // equals), as counting every step exactly finds it, though only some
+    // are counted exactly: on small pictures, where steps' lengths differ
+    // by a stuffed byte or two.
+    void dcStepIsTheShortest()
+    {
+        std::mt19937 random(11);
+        for (int picture = 0; picture < 300; ++picture) {
+            constexpr int across = 2, down = 1, blocks = across * down * kBlocksPerMcu;
+            std::vector<std::int16_t> coefs(std::size_t(blocks) * kBlock, 0);
+            std::uniform_int_distribution<int> dc(-2040, 2040);
+            for (int b = 0; b < blocks; ++b)
+                coefs[std::size_t(b) * kBlock] = std::int16_t(dc(random));
+            const Coefficients p{across * 16, down * 16, across, down, coefs.data()};
+            DcSteps steps(p);
+            std::vector<std::int64_t> exact(65);
+            for (int step = 1; step <= 64; ++step)
+                exact[step] = steps.scanBytes(step);
+            int expected = 1;
+            for (int n = 1; n <= 64; ++n) {
+                if (exact[n] <= exact[expected])
+                    expected = n;
+                QCOMPARE(steps.best(n), expected);
+            }
+        }
+    }
+
     // Baseline JFIF, three components, luma 2x2 and chroma 1x1 (4:2:0).
     void layout()
     {
