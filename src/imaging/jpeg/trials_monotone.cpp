@@ -8,18 +8,6 @@
 
 namespace tovalin::detail {
 
-namespace {
-
-// How many of a word's eight bytes are 0xFF.
-int bytesOfOnes(std::uint64_t word)
-{
-    const std::uint64_t x = ~word; // those bytes become zero
-    const std::uint64_t high = ~(((x & 0x7F7F7F7F7F7F7F7FULL) + 0x7F7F7F7F7F7F7F7FULL) | x | 0x7F7F7F7F7F7F7F7FULL);
-    return __builtin_popcountll(high);
-}
-
-} // namespace
-
 DcSteps::DcSteps(const Coefficients &p)
 {
     const std::size_t blocks = std::size_t(p.mcusAcross) * p.mcusDown * kBlocksPerMcu;
@@ -84,40 +72,20 @@ std::int64_t DcSteps::bytesBeforeStuffing(int step) const
 
 std::int64_t DcSteps::scanBytes(int step) const
 {
-    // The bytes are the bits padded to a byte, and a zero stuffed after
-    // every 0xFF among them: counted as the bit writer would write them,
-    // without writing.
+    // Written out by the scans' own bit writer, for the stuffed bytes and
+    // the padding exactly as the file has them.
     const Scan s = scan(step, true);
-    std::int64_t stuffed = 0;
-    std::uint64_t buffer = 0;
-    int free = 64;
-    const auto put = [&](std::uint64_t code, int count) {
-        free -= count;
-        if (free >= 0) {
-            buffer = (buffer << count) | code;
-            return;
-        }
-        stuffed += bytesOfOnes((buffer << (count + free)) | (code >> -free));
-        free += 64;
-        buffer = code;
-    };
-    const auto writeOne = [&](const HuffTable &table, std::uint32_t c) {
-        const int size = int(c >> 16);
-        put(std::uint64_t(table.code[size]) << size | (c & 0xFFFF), table.size[size] + size);
-    };
-    for (std::size_t mcu = 0; mcu < s.coded.size(); mcu += kBlocksPerMcu) {
-        for (int b = 0; b < 4; ++b)
-            writeOne(s.tables[0], s.coded[mcu + b]);
-        writeOne(s.tables[1], s.coded[mcu + 4]);
-        writeOne(s.tables[1], s.coded[mcu + 5]);
+    QByteArray data;
+    data.reserve(qsizetype(s.bits / 8 + s.bits / 2048 + 64));
+    BitWriter writer(data);
+    for (std::size_t b = 0; b < s.coded.size(); ++b) {
+        const HuffTable &table = s.tables[b % kBlocksPerMcu < 4 ? 0 : 1];
+        const int size = int(s.coded[b] >> 16);
+        writer.reserveBlock();
+        writer.put(std::uint64_t(table.code[size]) << size | (s.coded[b] & 0xFFFF), table.size[size] + size);
     }
-    // The last bytes, padded with ones as the writer pads them.
-    const int used = 64 - free, padded = (used + 7) / 8 * 8;
-    if (padded > 0) {
-        const std::uint64_t tail = (buffer << (padded - used)) | ((1u << (padded - used)) - 1);
-        stuffed += bytesOfOnes(tail | (padded < 64 ? ~std::uint64_t(0) << padded : 0)) - (64 - padded) / 8;
-    }
-    return s.tableBytes + (s.bits + 7) / 8 + stuffed;
+    writer.finish();
+    return s.tableBytes + data.size();
 }
 
 void DcSteps::measure(int nominal)

@@ -86,7 +86,7 @@ double roundingPoint(int table, int natural)
 QuantTables ourTables(int factor)
 {
     const double scale = ourScale(factor);
-    QuantTables t;
+    std::array<std::array<std::uint8_t, kBlock>, 2> natural{};
     for (int n = 0; n < 2; ++n)
         for (int i = 0; i < kBlock; ++i) {
             // Never finer than at factor 30, where the scaling changes.
@@ -94,9 +94,9 @@ QuantTables ourTables(int factor)
             if (scale > 30)
                 step = i == 0 ? std::lround(ourStep(i) * scale / 100)
                               : std::max(step, long(std::floor(ourStep(i) * scale / 100 + roundingPoint(n, i))));
-            t.natural[n][i] = static_cast<std::uint8_t>(std::clamp(step, 1L, 255L));
+            natural[n][i] = static_cast<std::uint8_t>(std::clamp(step, 1L, 255L));
         }
-    return ourTablesWithSteps(t.natural);
+    return ourTablesWithSteps(natural);
 }
 
 } // namespace
