@@ -445,7 +445,7 @@ void BatchDialog::onFinished(bool stopped)
     m_start->setEnabled(true);
     m_cancel->setEnabled(false);
     m_openFolder->setEnabled(m_counts.written > 0 || QFileInfo(m_writtenInto).isDir());
-    const QString counts = text::batchCounts(m_counts.written, m_counts.overTarget, m_counts.skipped, m_counts.failed, m_counts.notDone);
+    const QString counts = text::batchCounts(m_counts);
     m_summary->setText(stopped ? text::kBatchStopped + counts : counts);
 }
 

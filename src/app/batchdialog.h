@@ -3,6 +3,7 @@
 #include "batch/batchjob.h"
 #include "batch/collect.h"
 #include "common/backgroundtask.h"
+#include "texts/texts.h"
 
 #include <QDialog>
 #include <QList>
@@ -54,9 +55,6 @@ protected:
     void reject() override;
 
 private:
-    struct Counts {
-        int written = 0, overTarget = 0, skipped = 0, failed = 0, notDone = 0;
-    };
 
     void buildControls(const BatchChoices &c);
     void wireSignals();
@@ -84,7 +82,7 @@ private:
     std::unique_ptr<BatchRunner> m_runner;
     BackgroundTask<bool> m_task; // the run; its result: stopped
     int m_ended = 0;             // files the bar counts: those that ended on their own
-    Counts m_counts;
+    text::BatchCounts m_counts; // the run's, for its end line
 
     QTreeWidget *m_files;
     QCheckBox *m_problemsOnly;

@@ -139,14 +139,14 @@ QString passedReason(Passed why, bool japanese)
     return {};
 }
 
-QString batchCounts(int written, int overTarget, int skipped, int failed, int notDone)
+QString batchCounts(const BatchCounts &c)
 {
-    QString line = QStringLiteral("保存 %1").arg(written);
-    if (overTarget > 0)
-        line += QStringLiteral("（うち容量超過 %1）").arg(overTarget);
-    line += QStringLiteral("、とばした %1、失敗 %2").arg(skipped).arg(failed);
-    if (notDone > 0)
-        line += QStringLiteral("、中止で残した %1").arg(notDone);
+    QString line = QStringLiteral("保存 %1").arg(c.written);
+    if (c.overTarget > 0)
+        line += QStringLiteral("（うち容量超過 %1）").arg(c.overTarget);
+    line += QStringLiteral("、とばした %1、失敗 %2").arg(c.skipped).arg(c.failed);
+    if (c.notDone > 0)
+        line += QStringLiteral("、中止で残した %1").arg(c.notDone);
     return line;
 }
 

@@ -82,8 +82,6 @@ inline const QString kMarkFailed = QStringLiteral("失敗");
 inline const QString kMarkSkipped = QStringLiteral("とばした");
 inline const QString kMarkStopped = QStringLiteral("中止");
 inline const QString kBatchStopped = QStringLiteral("中止しました。");
-// "保存 60（うち容量超過 1）、とばした 1、失敗 1", and what a stop left.
-QString batchCounts(int written, int overTarget, int skipped, int failed, int notDone);
 // "200 KB = 204800 バイト": what a KB target means, where it is typed.
 QString kilobytesInBytes(const QString &typed);
 
@@ -173,9 +171,13 @@ struct BatchCounts {
     int skipped = 0;
     int failed = 0;
     int overTarget = 0;
+    int notDone = 0;          // left by a stop: not started, or abandoned while made
     QMap<Passed, int> passed; // entries not processed, by reason
 };
 QString summaryLine(const BatchCounts &counts, bool japanese);
+// The batch dialog's end line: "保存 60（うち容量超過 1）、とばした 1、失敗 1",
+// and what a stop left.
+QString batchCounts(const BatchCounts &counts);
 // Why a batch's file was skipped or failed; only the command line's texts
 // name its options.
 QString batchProblem(const BatchOutcome &outcome, const QString &output, bool japanese = true, bool commandLine = false);
