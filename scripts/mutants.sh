@@ -73,7 +73,10 @@ src/imaging/jpeg/trials_kernels.cpp|_mm256_cmpgt_epi16(_mm256_load_si256(reinter
 src/imaging/jpeg/jpegtrials.cpp|const bool dering = m_encoder != Encoder::Libjpeg;|const bool dering = false;
 src/imaging/jpeg/trials_monotone.cpp|m_exact[step] < m_exact[best] \|\||m_exact[step] > m_exact[best] \|\|
 src/imaging/jpeg/trials_monotone.cpp|    return s.tableBytes + data.size();|    return s.tableBytes + (s.bits + 7) / 8;
-src/imaging/jpeg/trials_monotone.cpp|        if (m_sizes[f] < m_sizes[best])|        if (true)
+src/imaging/jpeg/trials_monotone.cpp|        if (bytes <= shortest) {|        if (bytes < shortest) {
+src/imaging/jpeg/trials_monotone.cpp|        } else if (!m_every && bytes > shortest + margin(shortest)) {|        } else if (bytes > shortest + margin(shortest)) {
+src/imaging/jpeg/trials_monotone.cpp|    int best = factor;|    return factor;\n    int best = factor;
+src/imaging/jpeg/trials_monotone.h|return bytes > limit && (m_every \|\| bytes <= limit + margin(limit));|return false;
 src/imaging/jpeg/trials_quant.cpp|    return std::fmod((natural + 1) * 0.6180339887498949 + table * 0.5, 1.0);|    return 0.5;
 src/batch/batchrunner.cpp|const bool notStarted = control.stopped();|const bool notStarted = false;
 src/app/batchdialog.cpp|        if (suffix.isEmpty()) {|        if (false) {

@@ -36,7 +36,8 @@ class Encodings {
     };
 
 public:
-    explicit Encodings(const JpegTrials &trials) : m_trials(trials) {}
+    // Each encoding is a trial of a search under `limit`.
+    Encodings(const JpegTrials &trials, std::int64_t limit) : m_trials(trials), m_limit(limit) {}
     ~Encodings()
     {
         for (auto &[factor, e] : m_all)
@@ -51,7 +52,8 @@ public:
         if (m_all.count(factor))
             return;
         Entry &e = m_all[factor]; // entries of a map stay where they are
-        e.job = std::make_unique<Helper>([this, &e, factor] { e.ahead = m_trials.encode(factor); }, Helper::Optional);
+        e.job = std::make_unique<Helper>([this, &e, factor] { e.ahead = m_trials.encodeWithin(factor, m_limit); },
+                                         Helper::Optional);
     }
 
     // Waits for (or runs) the encoding; empty when the encoder failed.
@@ -63,10 +65,16 @@ public:
         return e.size;
     }
 
-    QByteArray bytes(int factor)
+    // The file at `factor`: the trial's bytes, unless a finer factor's
+    // encoding is shorter (as it can be where the search did not settle).
+    QByteArray file(int factor)
     {
         Entry &e = settle(factor);
-        if (e.ok && e.bytes.isEmpty()) // let go earlier: encode again
+        if (!e.ok)
+            return {};
+        if (m_trials.fileFactor(factor) != factor)
+            return m_trials.encode(factor);
+        if (e.bytes.isEmpty()) // let go earlier: encode again
             e.bytes = m_trials.encode(factor);
         return e.bytes;
     }
@@ -113,7 +121,7 @@ private:
             return e;
         if (e.job)
             e.job->wait();
-        e.bytes = e.job && e.job->beside() ? std::move(e.ahead) : m_trials.encode(factor);
+        e.bytes = e.job && e.job->beside() ? std::move(e.ahead) : m_trials.encodeWithin(factor, m_limit);
         e.settled = true;
         e.ok = !e.bytes.isEmpty();
         e.size = e.bytes.size();
@@ -129,6 +137,7 @@ private:
     }
 
     const JpegTrials &m_trials;
+    const std::int64_t m_limit;
     std::map<int, Entry> m_all;
     std::map<int, std::int64_t> m_estimates;
 };
@@ -179,10 +188,14 @@ bool cancelled(const JobControl *control) { return control && control->stopped()
 // encoding's size, and the factor the search settles on.
 class FactorSearch {
 public:
-    FactorSearch(const QImage &resized, Encoder encoder) : m_trials(resized, encoder), m_encodings(m_trials) {}
-
-    JobFailure run(std::int64_t target, JobControl *control)
+    FactorSearch(const QImage &resized, Encoder encoder, std::int64_t target)
+        : m_trials(resized, encoder), m_encodings(m_trials, target), m_target(target)
     {
+    }
+
+    JobFailure run(JobControl *control)
+    {
+        const std::int64_t target = m_target;
         if (!m_trials.ok())
             return JobFailure::EncodeFailed;
         m_found = searchFactor(
@@ -205,11 +218,12 @@ public:
 
     const SearchOutcome &found() const { return m_found; }
     std::optional<std::int64_t> size(int factor) { return m_encodings.size(factor); }
-    QByteArray bytes(int factor) { return m_encodings.bytes(factor); }
+    QByteArray file(int factor) { return m_encodings.file(factor); }
 
 private:
     JpegTrials m_trials;
     Encodings m_encodings;
+    const std::int64_t m_target;
     SearchOutcome m_found;
 };
 
@@ -298,8 +312,8 @@ ResizeResult searchAndSave(const ResizeRequest &request, const QImage &picture, 
     r.height = picture.height();
     // The metadata's bytes count toward the target.
     const std::int64_t target = std::max<std::int64_t>(1, std::int64_t(request.settings.targetBytes) - request.metadata.size());
-    auto search = std::make_unique<FactorSearch>(picture, request.settings.encoder);
-    r.failure = search->run(target, control);
+    auto search = std::make_unique<FactorSearch>(picture, request.settings.encoder, target);
+    r.failure = search->run(control);
     if (r.failure != JobFailure::None)
         return r;
     // The target missed, or met only past the floor.
@@ -328,8 +342,8 @@ ResizeResult searchAndSave(const ResizeRequest &request, const QImage &picture, 
                 r.failure = JobFailure::OutOfMemory;
                 return r;
             }
-            search = std::make_unique<FactorSearch>(smaller, request.settings.encoder);
-            r.failure = search->run(target, control);
+            search = std::make_unique<FactorSearch>(smaller, request.settings.encoder, target);
+            r.failure = search->run(control);
             if (r.failure != JobFailure::None)
                 return r;
             r.width = smaller.width();
@@ -349,7 +363,7 @@ ResizeResult searchAndSave(const ResizeRequest &request, const QImage &picture, 
     // bounds the last iteration began with. They are a convenience: a folder
     // that cannot take them never stops the user's file, so on a nearly
     // full disk the user's file takes the space first.
-    const QByteArray final = withMetadata(search->bytes(r.factor), request.metadata);
+    const QByteArray final = withMetadata(search->file(r.factor), request.metadata);
     if (cancelled(control)) {
         r.failure = JobFailure::Cancelled;
         return r;
@@ -357,8 +371,8 @@ ResizeResult searchAndSave(const ResizeRequest &request, const QImage &picture, 
     const QString minPath = request.workFolder + QLatin1Char('/') + kWorkMinName;
     const QString maxPath = request.workFolder + QLatin1Char('/') + kWorkMaxName;
     const auto writeWorkFiles = [&] {
-        return !request.workFolder.isEmpty() && writeFileReplacing(minPath, search->bytes(found.lastLo), false) == SaveError::None
-               && writeFileReplacing(maxPath, search->bytes(found.lastHi), false) == SaveError::None;
+        return !request.workFolder.isEmpty() && writeFileReplacing(minPath, search->file(found.lastLo), false) == SaveError::None
+               && writeFileReplacing(maxPath, search->file(found.lastHi), false) == SaveError::None;
     };
     // A user's file named like a work file is written last, so it holds the result.
     const QString output = QFileInfo(request.outputPath).absoluteFilePath();

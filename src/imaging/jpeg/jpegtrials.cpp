@@ -155,8 +155,7 @@ JpegTrials::JpegTrials(const QImage &rgb888, Encoder encoder) : m_encoder(encode
     other.wait();
     if (m_encoder != Encoder::Libjpeg) {
         m_dcSteps = std::make_unique<DcSteps>(coefficients());
-        if (std::int64_t(m_mcusAcross) * m_mcusDown <= SmallestUpTo::kMaxMcus)
-            m_smallest = std::make_unique<SmallestUpTo>();
+        m_finer = std::make_unique<ShortestFiner>(std::int64_t(m_mcusAcross) * m_mcusDown);
     }
 }
 
@@ -198,10 +197,27 @@ QByteArray JpegTrials::encode(int factor) const
 {
     if (!ok())
         return {};
+    return encodeAt(fileFactor(factor));
+}
+
+QByteArray JpegTrials::encodeWithin(int factor, std::int64_t limit) const
+{
+    if (!ok())
+        return {};
     factor = std::clamp(factor, kBestFactor, kStrongestFactor);
-    if (m_smallest)
-        factor = m_smallest->factorFor(factor, [this](int f) { return std::int64_t(encodeAt(f).size()); });
-    return encodeAt(factor);
+    QByteArray bytes = encodeAt(factor);
+    if (!m_finer || !m_finer->searchLooksFiner(bytes.size(), limit))
+        return bytes;
+    const int f = fileFactor(factor);
+    return f == factor ? bytes : encodeAt(f);
+}
+
+int JpegTrials::fileFactor(int factor) const
+{
+    factor = std::clamp(factor, kBestFactor, kStrongestFactor);
+    if (!m_finer)
+        return factor;
+    return m_finer->factorFor(factor, [this](int f) { return std::int64_t(encodeAt(f).size()); });
 }
 
 QByteArray JpegTrials::encodeAt(int factor) const
@@ -209,8 +225,14 @@ QByteArray JpegTrials::encodeAt(int factor) const
     QuantTables q = quantTablesFor(factor, m_encoder);
     if (m_dcSteps)
         q = withDcStep(q, m_dcSteps->best(q.natural[0][0]));
-    if (m_encoder == Encoder::Tovalin)
-        return progressiveFile(coefficients(), q);
+    QByteArray bytes = m_encoder == Encoder::Tovalin ? progressiveFile(coefficients(), q) : singleScanFile(q);
+    if (m_finer)
+        m_finer->record(factor, bytes.size());
+    return bytes;
+}
+
+QByteArray JpegTrials::singleScanFile(const QuantTables &q) const
+{
     const std::size_t mcus = std::size_t(m_mcusAcross) * m_mcusDown;
 
     Counts counts;

@@ -11,7 +11,8 @@ namespace tovalin {
 namespace detail {
 struct Coefficients;
 class DcSteps;
-class SmallestUpTo;
+class ShortestFiner;
+struct QuantTables;
 }
 
 // Encodes one picture at many quality factors, as the size search does.
@@ -31,7 +32,17 @@ public:
     ~JpegTrials();
 
     bool ok() const { return m_coefs != nullptr; }
+    // The file at a factor. Ours is the shortest of the encodings at that
+    // factor and the finer ones, so it never grows with the factor.
     QByteArray encode(int factor) const;
+    // A size search's trial under `limit`: the file at `factor` where its
+    // size is over the limit, the encoding at `factor` alone where that is
+    // within the limit (the file too wherever no finer factor's is within
+    // it, as at the factor the search settles on). Measures finer factors
+    // only where they may decide which side of the limit the file is.
+    QByteArray encodeWithin(int factor, std::int64_t limit) const;
+    // The factor whose encoding is the file at `factor`.
+    int fileFactor(int factor) const;
     // The size encode(factor) would give, roughly (within a few per cent
     // on photos), from a sample of the picture's rows: a small fraction of
     // an encoding's time. For guessing which way a search goes next.
@@ -40,6 +51,7 @@ public:
 private:
     detail::Coefficients coefficients() const;
     QByteArray encodeAt(int factor) const;
+    QByteArray singleScanFile(const detail::QuantTables &q) const;
 
     Encoder m_encoder;
     int m_width = 0;
@@ -51,7 +63,7 @@ private:
     // 64 coefficients in zigzag order, scaled by 8 as libjpeg's DCT leaves them.
     std::unique_ptr<std::int16_t[]> m_coefs;
     std::unique_ptr<detail::DcSteps> m_dcSteps; // ours: the DC step each factor takes
-    std::unique_ptr<detail::SmallestUpTo> m_smallest; // ours, small pictures: the encoding each factor takes
+    std::unique_ptr<detail::ShortestFiner> m_finer; // ours: the encoding each factor takes
 };
 
 // One file at one factor from the trials, checked as encodeJpeg checks.

@@ -138,15 +138,24 @@ int DcSteps::best(int nominal)
     return best;
 }
 
-int SmallestUpTo::factorFor(int factor, const std::function<std::int64_t(int)> &sizeAt)
+int ShortestFiner::factorFor(int factor, const SizeAt &sizeAt)
 {
-    std::lock_guard lock(m_mutex);
-    int best = kBestFactor;
-    for (int f = kBestFactor; f <= factor; ++f) {
-        if (m_sizes[f] == 0)
-            m_sizes[f] = sizeAt(f);
-        if (m_sizes[f] < m_sizes[best])
+    const auto size = [&](int f) {
+        std::int64_t bytes = m_sizes[std::size_t(f)].load(std::memory_order_relaxed);
+        if (bytes == 0)
+            record(f, bytes = sizeAt(f));
+        return bytes;
+    };
+    int best = factor;
+    std::int64_t shortest = size(factor);
+    for (int f = factor - 1; f >= kBestFactor; --f) {
+        const std::int64_t bytes = size(f);
+        if (bytes <= shortest) {
             best = f;
+            shortest = bytes;
+        } else if (!m_every && bytes > shortest + margin(shortest)) {
+            break;
+        }
     }
     return best;
 }

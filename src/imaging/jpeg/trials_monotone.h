@@ -51,23 +51,48 @@ private:
     std::condition_variable m_measured;
 };
 
-// A small picture's file at a factor is the shortest of its encodings at
-// that factor and every finer one (the finest of equals): its size then
-// never grows with the factor by construction. On a small picture a factor
-// step coarsens few levels, and a byte more of Huffman table or stuffing
-// can outweigh them; encodings are cheap there, and each is measured once.
-class SmallestUpTo {
+// The file at a factor is the shortest of the encodings at that factor and
+// the finer ones (the finest of equals), so its size does not grow with
+// the factor. A factor step changes few levels where the file is small or
+// the step lands on few coefficients, and there a Huffman table's byte or
+// a stuffed byte can outweigh it. On small pictures every finer factor is
+// measured, so there it holds by construction; elsewhere the finer ones
+// are measured downwards until one is larger than the shortest so far by
+// a margin (64 bytes and a thousandth), many times what tables, padding
+// and stuffing move, while a factor step there is worth most of a per cent.
+class ShortestFiner {
 public:
-    // Pictures of at most this many MCUs (256 x 256 pixels).
-    static constexpr std::int64_t kMaxMcus = 256;
+    // Pictures of at most this many MCUs (256 x 256 pixels) measure every
+    // finer factor; encodings are cheap there.
+    static constexpr std::int64_t kMaxMcusForEvery = 256;
 
-    // The factor, at most `factor`, whose encoding is the shortest;
-    // `sizeAt` measures one. Any thread.
-    int factorFor(int factor, const std::function<std::int64_t(int)> &sizeAt);
+    explicit ShortestFiner(std::int64_t mcus) : m_every(mcus <= kMaxMcusForEvery) {}
+
+    using SizeAt = std::function<std::int64_t(int)>;
+
+    // The factor whose encoding is the file at `factor`; `sizeAt` measures
+    // one not yet recorded. Any thread.
+    int factorFor(int factor, const SizeAt &sizeAt);
+
+    // Whether a size search under `limit` must look at the finer factors
+    // to learn what the file at `factor`, `bytes` long on its own, is
+    // worth to it. Not when it is within the limit: the search only needs
+    // to know that it is, and no finer factor's encoding is within it where
+    // the search settles. Not when it is over by more than the margin
+    // either: no finer one comes back under.
+    bool searchLooksFiner(std::int64_t bytes, std::int64_t limit) const
+    {
+        return bytes > limit && (m_every || bytes <= limit + margin(limit));
+    }
+
+    // An encoding's size, as soon as it is known. Any thread.
+    void record(int factor, std::int64_t bytes) { m_sizes[std::size_t(factor)].store(bytes, std::memory_order_relaxed); }
+
+    static std::int64_t margin(std::int64_t bytes) { return 64 + bytes / 1000; }
 
 private:
-    std::mutex m_mutex;
-    std::array<std::int64_t, 256> m_sizes{}; // per factor, 0 until measured
+    const bool m_every;
+    std::array<std::atomic<std::int64_t>, 256> m_sizes{}; // per factor, 0 until measured
 };
 
 // `tables` with `step` as both components' DC step.

@@ -263,7 +263,7 @@ private slots:
         QTest::addColumn<bool>("strict");
         for (const auto &[kind, encoder] : {std::pair{"libjpeg", Encoder::Libjpeg}, std::pair{"ours", Encoder::Tovalin},
                                             std::pair{"ours, baseline", Encoder::TovalinBaseline}}) {
-            const bool strict = encoder == Encoder::Tovalin;
+            const bool strict = encoder != Encoder::Libjpeg;
             QTest::addRow("photograph, %s", kind) << QStringLiteral("photo.jpg") << encoder << strict;
             QTest::addRow("synthetic, %s", kind) << QString() << encoder << strict;
             QTest::addRow("screenshot, %s", kind) << QStringLiteral("screenshot") << encoder << strict;
@@ -274,6 +274,8 @@ private slots:
             // Small pictures, where a byte of Huffman table outweighs a step.
             QTest::addRow("small PNG, %s", kind) << QStringLiteral("png/rgb8.png") << encoder << strict;
             QTest::addRow("small BMP, %s", kind) << QStringLiteral("rle_skipped.bmp") << encoder << strict;
+            // On its own, factor 33's encoding is a byte longer than 32's.
+            QTest::addRow("photograph from AVIF, %s", kind) << QStringLiteral("photo.avif") << encoder << strict;
         }
     }
     void sizeNeverGrowsWithFactor()
@@ -294,6 +296,70 @@ private slots:
             const qsizetype allowed = strict ? previous : previous + previous / 50;
             QVERIFY2(size <= allowed, qPrintable(QStringLiteral("factor %1: %2 > %3").arg(f).arg(size).arg(previous)));
             previous = size;
+        }
+    }
+
+    // The file at a factor is the shortest encoding at it or finer: on a
+    // large picture measured down until one is over the shortest by the
+    // margin, on a small one down to the finest. Sizes by factor are made up.
+    void shortestFinerChoice_data()
+    {
+        QTest::addColumn<qint64>("mcus");
+        QTest::addColumn<QList<int>>("sizes"); // factors 2, 3, ...
+        QTest::addColumn<int>("factor");
+        QTest::addColumn<int>("expected");
+        QTest::addColumn<int>("measured"); // encodings made, none twice
+        const qint64 large = ShortestFiner::kMaxMcusForEvery + 1;
+        const qint64 small = ShortestFiner::kMaxMcusForEvery;
+        QTest::newRow("growing step: the finer one") << large << QList<int>{9000, 5000, 4000, 4002} << 5 << 4 << 3;
+        QTest::newRow("shorter, past a larger one within the margin")
+            << large << QList<int>{9000, 4000, 4060, 4050} << 5 << 3 << 4;
+        QTest::newRow("finest of equals") << large << QList<int>{9000, 4000, 4000, 4000} << 5 << 3 << 4;
+        QTest::newRow("past the margin: no further") << large << QList<int>{100, 9000, 4069, 4000} << 5 << 5 << 2;
+        QTest::newRow("small picture: every finer one") << small << QList<int>{100, 9000, 4069, 4000} << 5 << 2 << 4;
+        QTest::newRow("the finest factor") << large << QList<int>{4000} << 2 << 2 << 1;
+    }
+    void shortestFinerChoice()
+    {
+        QFETCH(qint64, mcus);
+        QFETCH(QList<int>, sizes);
+        QFETCH(int, factor);
+        QFETCH(int, expected);
+        QFETCH(int, measured);
+        ShortestFiner finer(mcus);
+        int made = 0;
+        const auto sizeAt = [&](int f) {
+            ++made;
+            return std::int64_t(sizes.value(f - kBestFactor));
+        };
+        QCOMPARE(finer.factorFor(factor, sizeAt), expected);
+        QCOMPARE(made, measured);
+        QCOMPARE(finer.factorFor(factor, sizeAt), expected);
+        QCOMPARE(made, measured);
+    }
+
+    // A search's trial lies on the same side of its limit as the file at
+    // that factor, and is that file where the search can settle (under the
+    // limit, with the next finer file over it); finer factors are measured
+    // only near the limit. The limits sit at factor 33's step that grows
+    // on its own, and around two ordinary ones.
+    void searchTrialSidesWithTheFile()
+    {
+        const QImage image = photo(QStringLiteral("photo.avif"), 800);
+        QVERIFY(!image.isNull());
+        const JpegTrials files(image);
+        std::vector<qsizetype> file(256);
+        for (int f = kBestFactor; f <= kStrongestFactor; ++f)
+            file[std::size_t(f)] = files.encode(f).size();
+        for (const std::int64_t limit : {file[32], file[60] - 1, file[60], file[150] + 1}) {
+            const JpegTrials trials(image);
+            for (int f = kBestFactor; f <= kStrongestFactor; ++f) {
+                const QByteArray trial = trials.encodeWithin(f, limit);
+                const QString where = QStringLiteral("factor %1 under %2").arg(f).arg(limit);
+                QVERIFY2((trial.size() <= limit) == (file[std::size_t(f)] <= limit), qPrintable(where));
+                if (file[std::size_t(f)] <= limit && (f == kBestFactor || file[std::size_t(f) - 1] > limit))
+                    QVERIFY2(trial == files.encode(f), qPrintable(where));
+            }
         }
     }
 
