@@ -197,7 +197,21 @@ QByteArray JpegTrials::encode(int factor) const
 {
     if (!ok())
         return {};
-    return encodeAt(fileFactor(factor));
+    factor = std::clamp(factor, kBestFactor, kStrongestFactor);
+    if (!m_finer)
+        return encodeAt(factor);
+    // The next finer factor's bound, which the choice almost always stops
+    // at, is counted on a core to spare while this one is encoded.
+    Helper finer(
+        [this, factor] {
+            if (factor > kBestFactor)
+                lowerAt(factor - 1);
+        },
+        Helper::Optional);
+    QByteArray bytes = encodeAt(factor);
+    finer.wait();
+    const int f = fileFactor(factor);
+    return f == factor ? bytes : encodeAt(f);
 }
 
 QByteArray JpegTrials::encodeWithin(int factor, std::int64_t limit) const
@@ -217,14 +231,30 @@ int JpegTrials::fileFactor(int factor) const
     factor = std::clamp(factor, kBestFactor, kStrongestFactor);
     if (!m_finer)
         return factor;
-    return m_finer->factorFor(factor, [this](int f) { return std::int64_t(encodeAt(f).size()); });
+    return m_finer->factorFor(factor, {[this](int f) { return std::int64_t(encodeAt(f).size()); },
+                                       [this](int f) { return lowerAt(f); }});
 }
 
-QByteArray JpegTrials::encodeAt(int factor) const
+std::int64_t JpegTrials::lowerAt(int factor) const
+{
+    return m_finer->lowerAt(factor, [this](int f) {
+        if (m_encoder != Encoder::Tovalin)
+            return std::int64_t(encodeAt(f).size());
+        return progressiveBytesBeforeStuffing(coefficients(), tablesAt(f));
+    });
+}
+
+QuantTables JpegTrials::tablesAt(int factor) const
 {
     QuantTables q = quantTablesFor(factor, m_encoder);
     if (m_dcSteps)
         q = withDcStep(q, m_dcSteps->best(q.natural[0][0]));
+    return q;
+}
+
+QByteArray JpegTrials::encodeAt(int factor) const
+{
+    const QuantTables q = tablesAt(factor);
     QByteArray bytes = m_encoder == Encoder::Tovalin ? progressiveFile(coefficients(), q) : singleScanFile(q);
     if (m_finer)
         m_finer->record(factor, bytes.size());

@@ -51,6 +51,9 @@ public:
 private:
     detail::Coefficients coefficients() const;
     QByteArray encodeAt(int factor) const;
+    detail::QuantTables tablesAt(int factor) const;
+    // At most encodeAt(factor)'s size, counted once per picture (ours).
+    std::int64_t lowerAt(int factor) const;
     QByteArray singleScanFile(const detail::QuantTables &q) const;
 
     Encoder m_encoder;

@@ -138,18 +138,30 @@ int DcSteps::best(int nominal)
     return best;
 }
 
-int ShortestFiner::factorFor(int factor, const SizeAt &sizeAt)
+std::int64_t ShortestFiner::lowerAt(int factor, const SizeAt &lower)
+{
+    if (const std::int64_t exact = m_sizes[std::size_t(factor)].load(std::memory_order_relaxed))
+        return exact;
+    std::int64_t bytes = m_lower[std::size_t(factor)].load(std::memory_order_relaxed);
+    if (bytes == 0)
+        m_lower[std::size_t(factor)].store(bytes = lower(factor), std::memory_order_relaxed);
+    return bytes;
+}
+
+int ShortestFiner::factorFor(int factor, const Measures &measure)
 {
     const auto size = [&](int f) {
         std::int64_t bytes = m_sizes[std::size_t(f)].load(std::memory_order_relaxed);
         if (bytes == 0)
-            record(f, bytes = sizeAt(f));
+            record(f, bytes = measure.size(f));
         return bytes;
     };
     int best = factor;
     std::int64_t shortest = size(factor);
     for (int f = factor - 1; f >= kBestFactor; --f) {
-        const std::int64_t bytes = size(f);
+        // Stuffing only adds bytes: a bound over the shortest cannot win.
+        const std::int64_t atLeast = lowerAt(f, measure.lower);
+        const std::int64_t bytes = atLeast <= shortest ? size(f) : atLeast;
         if (bytes <= shortest) {
             best = f;
             shortest = bytes;

@@ -69,10 +69,14 @@ public:
     explicit ShortestFiner(std::int64_t mcus) : m_every(mcus <= kMaxMcusForEvery) {}
 
     using SizeAt = std::function<std::int64_t(int)>;
+    struct Measures {
+        SizeAt size;  // an encoding's size
+        SizeAt lower; // at most that, cheaper: the size before stuffing
+    };
 
-    // The factor whose encoding is the file at `factor`; `sizeAt` measures
-    // one not yet recorded. Any thread.
-    int factorFor(int factor, const SizeAt &sizeAt);
+    // The factor whose encoding is the file at `factor`. A finer factor is
+    // encoded only where its lower bound could still win. Any thread.
+    int factorFor(int factor, const Measures &measure);
 
     // Whether a size search under `limit` must look at the finer factors
     // to learn what the file at `factor`, `bytes` long on its own, is
@@ -87,12 +91,15 @@ public:
 
     // An encoding's size, as soon as it is known. Any thread.
     void record(int factor, std::int64_t bytes) { m_sizes[std::size_t(factor)].store(bytes, std::memory_order_relaxed); }
+    // The lower bound at a factor, counted now unless known. Any thread.
+    std::int64_t lowerAt(int factor, const SizeAt &lower);
 
     static std::int64_t margin(std::int64_t bytes) { return 64 + bytes / 1000; }
 
 private:
     const bool m_every;
     std::array<std::atomic<std::int64_t>, 256> m_sizes{}; // per factor, 0 until measured
+    std::array<std::atomic<std::int64_t>, 256> m_lower{}; // per factor, 0 until counted
 };
 
 // `tables` with `step` as both components' DC step.

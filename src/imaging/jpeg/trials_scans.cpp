@@ -190,7 +190,16 @@ void appendHeaders(QByteArray &out, const QuantTables &q, int width, int height,
     appendMarker(out, frame, QByteArray(header, sizeof header));
 }
 
-QByteArray progressiveFile(const Coefficients &p, const QuantTables &q)
+namespace {
+
+// The scans' optimal tables and each scan's bits before padding and
+// stuffing, from one counting pass.
+struct ScanPlan {
+    std::array<std::array<HuffTable, 2>, kScanCount> tables;
+    std::array<std::int64_t, kScanCount> bits{};
+};
+
+ScanPlan planScans(const Coefficients &p, const QuantTables &q)
 {
     Counter counter;
     {
@@ -199,21 +208,43 @@ QByteArray progressiveFile(const Coefficients &p, const QuantTables &q)
             walk.row(my);
         walk.finish();
     }
+    ScanPlan plan;
+    for (int scan = 0; scan < kScanCount; ++scan)
+        for (int t = 0; t < (scan == 0 ? 2 : 1); ++t) {
+            plan.tables[scan][t] = optimalTable(counter.counts[scan][t]);
+            for (int s = 0; s < 256; ++s)
+                plan.bits[scan] += counter.counts[scan][t][s] * (plan.tables[scan][t].size[s] + extraBits(s, scan == 0));
+        }
+    return plan;
+}
+
+// A scan's Huffman table markers and its header.
+void appendScanStart(QByteArray &out, const std::array<HuffTable, 2> &tables, int scan)
+{
+    if (scan == 0) {
+        appendMarker(out, 0xC4, dhtBody(0x00, tables[0]));
+        appendMarker(out, 0xC4, dhtBody(0x01, tables[1]));
+    } else {
+        appendMarker(out, 0xC4, dhtBody(0x10, tables[0]));
+    }
+    appendMarker(out, 0xDA, scanHeader(scan));
+}
+
+} // namespace
+
+QByteArray progressiveFile(const Coefficients &p, const QuantTables &q)
+{
+    const ScanPlan plan = planScans(p, q);
     // Each scan's length before stuffing is known from the counts: its own
     // buffer, with room for a stuffed byte in every 256, then the file
     // exactly as long as the scans and headers.
     Writer writer;
+    writer.tables = plan.tables;
     std::array<QByteArray, kScanCount> data;
     writer.bits.reserve(kScanCount);
     qsizetype total = 2048;
     for (int scan = 0; scan < kScanCount; ++scan) {
-        std::int64_t bits = 0;
-        for (int t = 0; t < (scan == 0 ? 2 : 1); ++t) {
-            writer.tables[scan][t] = optimalTable(counter.counts[scan][t]);
-            for (int s = 0; s < 256; ++s)
-                bits += counter.counts[scan][t][s] * (writer.tables[scan][t].size[s] + extraBits(s, scan == 0));
-        }
-        data[scan].reserve(qsizetype(bits / 8 + bits / 2048 + 64));
+        data[scan].reserve(qsizetype(plan.bits[scan] / 8 + plan.bits[scan] / 2048 + 64));
         total += data[scan].capacity();
         writer.bits.emplace_back(data[scan]);
     }
@@ -228,18 +259,25 @@ QByteArray progressiveFile(const Coefficients &p, const QuantTables &q)
     appendHeaders(out, q, p.width, p.height, 0xC2);
     for (int scan = 0; scan < kScanCount; ++scan) {
         writer.bits[scan].finish();
-        if (scan == 0) {
-            appendMarker(out, 0xC4, dhtBody(0x00, writer.tables[0][0]));
-            appendMarker(out, 0xC4, dhtBody(0x01, writer.tables[0][1]));
-        } else {
-            appendMarker(out, 0xC4, dhtBody(0x10, writer.tables[scan][0]));
-        }
-        appendMarker(out, 0xDA, scanHeader(scan));
+        appendScanStart(out, writer.tables[scan], scan);
         out.append(data[scan]);
         data[scan] = QByteArray();
     }
     out.append("\xFF\xD9", 2);
     return out;
+}
+
+std::int64_t progressiveBytesBeforeStuffing(const Coefficients &p, const QuantTables &q)
+{
+    const ScanPlan plan = planScans(p, q);
+    QByteArray markers;
+    appendHeaders(markers, q, p.width, p.height, 0xC2);
+    std::int64_t data = 0;
+    for (int scan = 0; scan < kScanCount; ++scan) {
+        appendScanStart(markers, plan.tables[scan], scan);
+        data += (plan.bits[scan] + 7) / 8;
+    }
+    return markers.size() + data + 2;
 }
 
 std::int64_t progressiveEstimate(const Coefficients &p, const QuantTables &q, int step)

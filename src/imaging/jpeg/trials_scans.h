@@ -30,6 +30,10 @@ void appendHeaders(QByteArray &out, const QuantTables &tables, int width, int he
 // The whole file.
 QByteArray progressiveFile(const Coefficients &picture, const QuantTables &tables);
 
+// Its size without the stuffed bytes (a lower bound), from the counting
+// pass alone: about half an encoding's time.
+std::int64_t progressiveBytesBeforeStuffing(const Coefficients &picture, const QuantTables &tables);
+
 // Its size, roughly, from every step-th MCU row.
 std::int64_t progressiveEstimate(const Coefficients &picture, const QuantTables &tables, int step);
 

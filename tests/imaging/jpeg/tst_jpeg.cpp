@@ -132,6 +132,21 @@ QList<int> scanSections(const QByteArray &jpeg)
     return sections;
 }
 
+// The zero bytes stuffed after each 0xFF in a file's scan data.
+int stuffedBytes(const QByteArray &jpeg)
+{
+    int stuffed = 0;
+    int pos = 2;
+    while (pos + 4 <= jpeg.size() && uchar(jpeg[pos]) == 0xFF && uchar(jpeg[pos + 1]) != 0xD9) {
+        const bool scan = uchar(jpeg[pos + 1]) == 0xDA;
+        pos += 2 + (uchar(jpeg[pos + 2]) << 8 | uchar(jpeg[pos + 3]));
+        for (; scan && pos + 1 < jpeg.size() && !(uchar(jpeg[pos]) == 0xFF && uchar(jpeg[pos + 1]) != 0); ++pos)
+            if (uchar(jpeg[pos]) == 0xFF)
+                ++stuffed;
+    }
+    return stuffed;
+}
+
 // The two quantisation tables a file carries (natural order).
 std::array<std::array<std::uint8_t, kBlock>, 2> stepsOf(const QByteArray &jpeg)
 {
@@ -300,23 +315,26 @@ private slots:
     }
 
     // The file at a factor is the shortest encoding at it or finer: on a
-    // large picture measured down until one is over the shortest by the
-    // margin, on a small one down to the finest. Sizes by factor are made up.
+    // large picture looked for down to a finer one over the shortest by the
+    // margin, on a small one down to the finest. A finer factor is encoded
+    // only where its bound (here 10 bytes under) could win. Sizes by factor
+    // are made up.
     void shortestFinerChoice_data()
     {
         QTest::addColumn<qint64>("mcus");
         QTest::addColumn<QList<int>>("sizes"); // factors 2, 3, ...
         QTest::addColumn<int>("factor");
         QTest::addColumn<int>("expected");
-        QTest::addColumn<int>("measured"); // encodings made, none twice
+        QTest::addColumn<int>("encoded"); // none twice
         const qint64 large = ShortestFiner::kMaxMcusForEvery + 1;
         const qint64 small = ShortestFiner::kMaxMcusForEvery;
-        QTest::newRow("growing step: the finer one") << large << QList<int>{9000, 5000, 4000, 4002} << 5 << 4 << 3;
+        QTest::newRow("growing step: the finer one") << large << QList<int>{9000, 5000, 4000, 4002} << 5 << 4 << 2;
         QTest::newRow("shorter, past a larger one within the margin")
-            << large << QList<int>{9000, 4000, 4060, 4050} << 5 << 3 << 4;
-        QTest::newRow("finest of equals") << large << QList<int>{9000, 4000, 4000, 4000} << 5 << 3 << 4;
-        QTest::newRow("past the margin: no further") << large << QList<int>{100, 9000, 4069, 4000} << 5 << 5 << 2;
-        QTest::newRow("small picture: every finer one") << small << QList<int>{100, 9000, 4069, 4000} << 5 << 2 << 4;
+            << large << QList<int>{9000, 4000, 4060, 4050} << 5 << 3 << 3;
+        QTest::newRow("finest of equals") << large << QList<int>{9000, 4000, 4000, 4000} << 5 << 3 << 3;
+        QTest::newRow("bound over the shortest: not encoded") << large << QList<int>{9000, 4000, 4011, 4000} << 5 << 3 << 2;
+        QTest::newRow("past the margin: no further") << large << QList<int>{100, 9000, 4079, 4000} << 5 << 5 << 1;
+        QTest::newRow("small picture: every finer one") << small << QList<int>{100, 9000, 4079, 4000} << 5 << 2 << 2;
         QTest::newRow("the finest factor") << large << QList<int>{4000} << 2 << 2 << 1;
     }
     void shortestFinerChoice()
@@ -325,17 +343,18 @@ private slots:
         QFETCH(QList<int>, sizes);
         QFETCH(int, factor);
         QFETCH(int, expected);
-        QFETCH(int, measured);
+        QFETCH(int, encoded);
         ShortestFiner finer(mcus);
         int made = 0;
-        const auto sizeAt = [&](int f) {
-            ++made;
-            return std::int64_t(sizes.value(f - kBestFactor));
-        };
-        QCOMPARE(finer.factorFor(factor, sizeAt), expected);
-        QCOMPARE(made, measured);
-        QCOMPARE(finer.factorFor(factor, sizeAt), expected);
-        QCOMPARE(made, measured);
+        const ShortestFiner::Measures measures{[&](int f) {
+                                                   ++made;
+                                                   return std::int64_t(sizes.value(f - kBestFactor));
+                                               },
+                                               [&](int f) { return std::int64_t(sizes.value(f - kBestFactor)) - 10; }};
+        QCOMPARE(finer.factorFor(factor, measures), expected);
+        QCOMPARE(made, encoded);
+        QCOMPARE(finer.factorFor(factor, measures), expected);
+        QCOMPARE(made, encoded);
     }
 
     // A search's trial lies on the same side of its limit as the file at
@@ -384,6 +403,34 @@ private slots:
             stuffed += file.count(QByteArray("\xFF\x00", 2));
         }
         QVERIFY(stuffed > 0);
+    }
+
+    // The bound a finer factor is first judged by is the file's size less
+    // its stuffed bytes, exactly: headers, tables, each scan's padding.
+    void bytesBeforeStuffing_data()
+    {
+        QTest::addColumn<int>("factor");
+        QTest::addColumn<int>("sparse"); // one coefficient in this many is not zero
+        QTest::newRow("fine, busy") << 10 << 2;
+        QTest::newRow("middle") << 60 << 6;
+        QTest::newRow("coarse, sparse") << 200 << 20;
+    }
+    void bytesBeforeStuffing()
+    {
+        QFETCH(int, factor);
+        QFETCH(int, sparse);
+        constexpr int across = 30, down = 20, blocks = across * down * kBlocksPerMcu;
+        std::vector<std::int16_t> coefs(std::size_t(blocks) * kBlock, 0);
+        std::mt19937 random(7);
+        std::uniform_int_distribution<int> value(-3000, 3000);
+        for (std::size_t i = 0; i < coefs.size(); ++i)
+            if (i % kBlock == 0 || random() % sparse == 0)
+                coefs[i] = std::int16_t(value(random) / (i % kBlock == 0 ? 1 : 1 + int(i % kBlock)));
+        const Coefficients picture{across * 16 - 5, down * 16 - 3, across, down, coefs.data()};
+        const QuantTables q = quantTablesFor(factor, Encoder::Tovalin);
+        const QByteArray file = progressiveFile(picture, q);
+        QVERIFY(stuffedBytes(file) > 0);
+        QCOMPARE(progressiveBytesBeforeStuffing(picture, q), file.size() - stuffedBytes(file));
     }
 
     // The DC step taken is the one whose scan is shortest (the largest of
