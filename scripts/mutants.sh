@@ -63,7 +63,7 @@ src/common/memorypolicy.cpp|return std::max<std::int64_t>(0, limit - use);|retur
 src/common/memorypolicy.cpp|    return machineMemory() / 4;|    return machineMemory() * 4;
 src/common/savefile.cpp|            if (n == 0)\n                errno = EIO;\n            return false;|            if (n == 0)\n                errno = EIO;\n            return true;
 src/imaging/decode/bands.cpp|            out[3 * x + 2] = uchar(qBlue(p));|            out[3 * x + 2] = uchar(qGreen(p));
-src/imaging/jpeg/trials_quant.cpp|constexpr std::uint32_t kDeadZoneTenths = 7;|constexpr std::uint32_t kDeadZoneTenths = 5;
+src/imaging/jpeg/trials_quant.cpp|constexpr std::uint32_t kDeadZoneTenths = 6;|constexpr std::uint32_t kDeadZoneTenths = 5;
 src/imaging/jpeg/trials_quant.cpp| + 1 - (k == kBlock - 1 ? 3 : 0);| + 1;
 src/imaging/jpeg/trials_quant.cpp|    return q.ours ? trimTail(coefs, q.natural[table], levels, nonzero) : nonzero;|    return nonzero;
 src/imaging/jpeg/trials_scans.cpp|constexpr long kMaxEobRun = 0x7FFF;|constexpr long kMaxEobRun = 0x8000;

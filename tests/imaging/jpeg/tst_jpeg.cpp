@@ -547,7 +547,7 @@ private slots:
     {
         QTest::addColumn<QList<int>>("coefs");  // zigzag position, then twentieths of that position's step
         QTest::addColumn<QList<int>>("levels"); // zigzag position, then level: every other level is zero
-        QTest::newRow("0.65 of a step is in the dead zone") << QList<int>{1, 13, 2, 15} << QList<int>{2, 1};
+        QTest::newRow("0.55 of a step is in the dead zone") << QList<int>{1, 11, 2, 15} << QList<int>{2, 1};
         QTest::newRow("a lone 1 after 38 zeros goes") << QList<int>{1, 60, 40, 21} << QList<int>{1, 3};
         QTest::newRow("negative too") << QList<int>{1, -60, 40, -21} << QList<int>{1, -3};
         QTest::newRow("a 1 right after another stays") << QList<int>{1, 60, 2, 21} << QList<int>{1, 3, 2, 1};
