@@ -72,8 +72,8 @@ public:
         Entry &e = settle(factor);
         if (!e.ok)
             return {};
-        if (m_trials.fileFactor(factor) != factor)
-            return m_trials.encode(factor);
+        if (const int finer = m_trials.fileFactor(factor); finer != factor)
+            return m_trials.encode(finer); // the finer factor is its own file: no encoding at `factor` first
         if (e.bytes.isEmpty()) // let go earlier: encode again
             e.bytes = m_trials.encode(factor);
         return e.bytes;
