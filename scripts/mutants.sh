@@ -76,6 +76,8 @@ src/imaging/jpeg/trials_monotone.cpp|    return s.tableBytes + data.size();|    
 src/imaging/jpeg/trials_monotone.cpp|        if (bytes <= shortest) {|        if (bytes < shortest) {
 src/imaging/jpeg/trials_monotone.cpp|        } else if (!m_every && bytes > shortest + margin(shortest)) {|        } else if (bytes > shortest + margin(shortest)) {
 src/imaging/jpeg/trials_monotone.cpp|    int best = factor;|    return factor;\n    int best = factor;
+src/imaging/jpeg/trials_monotone.cpp|        const std::int64_t bytes = atLeast <= shortest ? size(f) : atLeast;|        const std::int64_t bytes = atLeast;
+src/imaging/jpeg/trials_scans.cpp|        data += (plan.bits[scan] + 7) / 8;|        data += plan.bits[scan] / 8;
 src/imaging/jpeg/trials_monotone.h|return bytes > limit && (m_every \|\| bytes <= limit + margin(limit));|return false;
 src/imaging/jpeg/trials_quant.cpp|    return std::fmod((natural + 1) * 0.6180339887498949 + table * 0.5, 1.0);|    return 0.5;
 src/batch/batchrunner.cpp|const bool notStarted = control.stopped();|const bool notStarted = false;
