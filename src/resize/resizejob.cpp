@@ -21,10 +21,13 @@ namespace tovalin {
 
 namespace {
 
-// The encodings of one picture by factor. Every size is kept; the bytes only
-// while the factor can still be written (inside the search's bounds), so a
-// run holds a few compressed files, not one per trial. An encoding may be
-// started ahead on the second core.
+bool cancelled(const JobControl *control) { return control && control->stopped(); }
+
+// The encodings of one picture by factor, and what they tell of the files'
+// sides against the search's target. The bytes are kept only while the
+// factor can still be written (inside the search's bounds), so a run holds
+// a few compressed files, not one per trial. An encoding may be started
+// ahead on the second core.
 class Encodings {
     struct Entry {
         std::unique_ptr<Helper> job; // an encoding started ahead, on a core to spare
@@ -37,7 +40,10 @@ class Encodings {
 
 public:
     // Each encoding is a trial of a search under `limit`.
-    Encodings(const JpegTrials &trials, std::int64_t limit) : m_trials(trials), m_limit(limit) {}
+    Encodings(const JpegTrials &trials, std::int64_t limit)
+        : m_trials(trials), m_limit(limit), m_known(limit, trials.sizesNeverGrow())
+    {
+    }
     ~Encodings()
     {
         for (auto &[factor, e] : m_all)
@@ -49,20 +55,36 @@ public:
 
     void startAhead(int factor)
     {
-        if (m_all.count(factor))
+        if (m_all.count(factor) || m_known.side(factor))
             return;
         Entry &e = m_all[factor]; // entries of a map stay where they are
         e.job = std::make_unique<Helper>([this, &e, factor] { e.ahead = m_trials.encodeWithin(factor, m_limit); },
                                          Helper::Optional);
     }
 
-    // Waits for (or runs) the encoding; empty when the encoder failed.
+    // The side of the file at `factor`: known, or encoded now; empty when
+    // the encoder failed.
+    std::optional<Side> side(int factor)
+    {
+        if (const std::optional<Side> known = m_known.side(factor))
+            return known;
+        if (!settle(factor).ok)
+            return std::nullopt;
+        if (const std::optional<Side> learned = m_known.side(factor))
+            return learned;
+        return sideOf(*size(factor), m_limit); // what follows contradicts itself: the file's own size decides
+    }
+
+    // The size of the file at `factor`; empty when the encoder failed.
     std::optional<std::int64_t> size(int factor)
     {
-        Entry &e = settle(factor);
-        if (!e.ok)
+        if (!settle(factor).ok)
             return std::nullopt;
-        return e.size;
+        if (const std::optional<std::int64_t> exact = m_known.exactAt(factor))
+            return exact;
+        const std::int64_t bytes = m_trials.fileSize(factor);
+        m_known.exact(factor, bytes);
+        return bytes;
     }
 
     // The file at `factor`: the trial's bytes, unless a finer factor's
@@ -105,6 +127,30 @@ public:
         return guess;
     }
 
+    // Where sizes never grow with the factor, the bisection's trials on
+    // either side of the factor whose file first fits follow from two
+    // encodings, at it and at the one before. So those two are found
+    // first, from the sampled sizes, in a few encodings near the target
+    // rather than one per trial; the bisection then runs as always, and
+    // encodes what is still unknown when it gets there.
+    void pinBoundary(const JobControl *control)
+    {
+        constexpr int kRounds = 4; // the guess is off by a step or two at most, mostly
+        for (int round = 0; round < kRounds && !cancelled(control); ++round) {
+            const int over = m_known.coarsestOver();
+            const int fits = m_known.finestFitting();
+            if (fits - over <= 1)
+                return;
+            int at = firstGuessedFitting(over + 1, fits);
+            if (at == fits)
+                at = fits - 1; // the guess puts the boundary there: the one before must be over
+            if (at - 1 > over)
+                startAhead(at - 1);
+            if (!side(at))
+                return;
+        }
+    }
+
     // Only factors within [lo, hi] can still be written.
     void keepBytesWithin(int lo, int hi)
     {
@@ -125,7 +171,38 @@ private:
         e.settled = true;
         e.ok = !e.bytes.isEmpty();
         e.size = e.bytes.size();
+        if (e.ok)
+            learn(factor, e.size);
         return e;
+    }
+
+    // What a trial of `bytes` tells: the file at the factor is no longer
+    // (a trial within the limit may be the encoding at the factor alone),
+    // and over the limit it is over it. Inside the stop window only the
+    // file's own size will do.
+    void learn(int factor, std::int64_t bytes)
+    {
+        if (!m_trials.sizesNeverGrow())
+            m_known.exact(factor, bytes); // the trial is the file
+        else if (bytes > m_limit)
+            m_known.over(factor);
+        else if (bytes <= m_limit - kStopWindow)
+            m_known.atMost(factor, bytes);
+        else
+            m_known.exact(factor, m_trials.fileSize(factor));
+    }
+
+    // The finest factor in [from, to) whose guessed size fits; `to` if none.
+    int firstGuessedFitting(int from, int to)
+    {
+        while (from < to) {
+            const int mid = (from + to) / 2;
+            if (guessSize(mid) <= double(m_limit))
+                to = mid;
+            else
+                from = mid + 1;
+        }
+        return to;
     }
 
     std::int64_t estimate(int factor)
@@ -138,6 +215,7 @@ private:
 
     const JpegTrials &m_trials;
     const std::int64_t m_limit;
+    KnownSides m_known;
     std::map<int, Entry> m_all;
     std::map<int, std::int64_t> m_estimates;
 };
@@ -182,8 +260,6 @@ ResizeResult saved(ResizeResult r, const QString &path, const QByteArray &bytes,
     return r;
 }
 
-bool cancelled(const JobControl *control) { return control && control->stopped(); }
-
 // One size's factor search, in memory: the trials' coefficients, every
 // encoding's size, and the factor the search settles on.
 class FactorSearch {
@@ -198,12 +274,13 @@ public:
         const std::int64_t target = m_target;
         if (!m_trials.ok())
             return JobFailure::EncodeFailed;
+        if (m_trials.sizesNeverGrow())
+            m_encodings.pinBoundary(control);
         m_found = searchFactor(
-            std::int32_t(target),
-            [&](int factor) -> std::optional<std::int64_t> {
+            [&](int factor) -> std::optional<Side> {
                 if (cancelled(control))
                     return std::nullopt; // a stop is told apart below: the flag stays set
-                return m_encodings.size(factor);
+                return m_encodings.side(factor);
             },
             [&](int lo, int hi) {
                 if (control)

@@ -2,6 +2,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -30,8 +31,45 @@ constexpr int defaultShrinkFloor(Encoder encoder)
     return encoder == Encoder::Libjpeg ? kLibjpegShrinkFloor : kDefaultShrinkFloor;
 }
 
-// Size in bytes of the encoding at a factor; empty when encoding failed.
-using TrialSize = std::function<std::optional<std::int64_t>(int factor)>;
+// A trial inside (target - kStopWindow, target) ends the search.
+constexpr std::int64_t kStopWindow = 10;
+
+// Where a trial's file lies against the target, all the search asks of
+// it: over, exactly at it, inside the stop window, or further under.
+enum class Side { Over, At, Window, Under };
+Side sideOf(std::int64_t bytes, std::int64_t target);
+
+// The side of the file at a factor; empty when encoding failed.
+using TrialSide = std::function<std::optional<Side>(int factor)>;
+
+// What is known of the files at some factors, and what follows from it
+// where a file never grows with the factor: a file at most target -
+// kStopWindow long puts every coarser factor's under the window too, and
+// one over the target puts every finer factor's over it. Where what
+// follows contradicts itself (sizes that grow after all), nothing does.
+class KnownSides {
+public:
+    KnownSides(std::int64_t target, bool neverGrows) : m_target(target), m_neverGrows(neverGrows) {}
+
+    void exact(int factor, std::int64_t bytes); // the file's size
+    void atMost(int factor, std::int64_t bytes); // the file is no longer
+    void over(int factor);                       // the file is over the target
+
+    std::optional<Side> side(int factor) const;
+    std::optional<std::int64_t> exactAt(int factor) const;
+    // The coarsest factor known to be over the target (1: none) and the
+    // finest known to fit (256: none); the boundary lies between them.
+    int coarsestOver() const { return m_overTo; }
+    int finestFitting() const { return m_fitsFrom; }
+
+private:
+    std::int64_t m_target;
+    bool m_neverGrows;
+    std::map<int, std::int64_t> m_exact;
+    int m_overTo = kBestFactor - 1;
+    int m_underFrom = kStrongestFactor + 1; // finest known under the window
+    int m_fitsFrom = kStrongestFactor + 1;
+};
 
 struct SearchOutcome {
     bool encodeFailed = false;
@@ -48,7 +86,6 @@ using IterationStart = std::function<void(int lo, int hi)>;
 // Bisect the quality factor between 2 and 255 until a trial lands strictly
 // between target - 10 and target, for at most nine iterations; then settle on
 // the lower bound if its file is under the target, else the upper bound.
-SearchOutcome searchFactor(std::int32_t target, const TrialSize &trialSize,
-                           const IterationStart &onIteration = {});
+SearchOutcome searchFactor(const TrialSide &trialSide, const IterationStart &onIteration = {});
 
 } // namespace tovalin

@@ -2,6 +2,7 @@
 #include "imaging/jpeg/jpeg.h"
 #include "imaging/jpeg/jpegtrials.h"
 #include "resize/resizejob.h"
+#include "resize/sizesearch.h"
 #include "../testfiles.h"
 #include "../testphoto.h"
 
@@ -173,6 +174,13 @@ private slots:
         QCOMPARE(fileContents(m_work + "/work_max.jpg"), encoded(result.lastHi));
         QVERIFY(result.lastLo < result.lastHi);
         QVERIFY(result.trials >= 1 && result.trials <= 9);
+        // The same trials as a search that measures every trial's file,
+        // though most of its sides follow from a few encodings.
+        const SearchOutcome plain = searchFactor([&](int f) { return sideOf(encoded(f).size(), target); });
+        QCOMPARE(result.factor, plain.finalFactor);
+        QCOMPARE(result.lastLo, plain.lastLo);
+        QCOMPARE(result.lastHi, plain.lastHi);
+        QCOMPARE(result.trials, plain.iterations);
     }
 
     // Shrink to fit: the largest size meeting the target at or under the

@@ -4,7 +4,9 @@
 #include <QLocale>
 #include <QTest>
 
+#include <algorithm>
 #include <map>
+#include <random>
 
 using namespace tovalin;
 
@@ -29,6 +31,26 @@ struct Script {
 };
 
 using SizeList = QList<QPair<int, qint64>>;
+
+// Sizes that never grow with the factor: falling from `atTwo` with
+// plateaus, some exactly at the target, and a stretch inside the window.
+std::vector<std::int64_t> fallingSizes(std::mt19937 &random, std::int64_t atTwo, std::int64_t target)
+{
+    std::vector<std::int64_t> size(256, 0);
+    std::int64_t bytes = atTwo;
+    for (int f = kBestFactor; f <= kStrongestFactor; ++f) {
+        size[std::size_t(f)] = bytes;
+        const int kind = int(random() % 10);
+        if (kind == 0 && bytes > target)
+            bytes = target; // a file of exactly the target
+        else if (kind == 1 && bytes > target - 5)
+            bytes = target - 5; // inside the window
+        else if (kind > 3)
+            bytes = std::max<std::int64_t>(1, bytes - std::int64_t(random() % 3000));
+    }
+    return size;
+}
+
 
 } // namespace
 
@@ -112,7 +134,7 @@ private slots:
         Script script{atTwo, fall, {}, {}};
         for (const auto &[f, size] : fixed)
             script.fixed[f] = size;
-        const SearchOutcome out = searchFactor(target, std::ref(script));
+        const SearchOutcome out = searchFactor([&](int f) { return sideOf(*script(f), target); });
         QVERIFY(!out.encodeFailed);
         QCOMPARE(QList<int>(out.trials.begin(), out.trials.end()), trials);
         QCOMPARE(out.finalFactor, finalFactor);
@@ -124,6 +146,108 @@ private slots:
         std::vector<int> asked = out.trials;
         asked.push_back(lastLo);
         QCOMPARE(QList<int>(script.asked.begin(), script.asked.end()), QList<int>(asked.begin(), asked.end()));
+    }
+
+    // What a few files' sizes tell of the others, where sizes never grow
+    // with the factor; and where they may, nothing.
+    void knownSides_data()
+    {
+        QTest::addColumn<bool>("neverGrows");
+        QTest::addColumn<SizeList>("exact");
+        QTest::addColumn<SizeList>("atMost");
+        QTest::addColumn<QList<int>>("over");
+        QTest::addColumn<QList<int>>("factors");
+        // Per factor: O over, A at, W window, U under, ? unknown; the target is 1000.
+        QTest::addColumn<QString>("sides");
+        QTest::addColumn<int>("coarsestOver");
+        QTest::addColumn<int>("finestFitting");
+        QTest::newRow("nothing known") << true << SizeList{} << SizeList{} << QList<int>{} << QList<int>{2, 128, 255} << "???" << 1 << 256;
+        QTest::newRow("under puts the coarser under") << true << SizeList{} << SizeList{{40, 990}} << QList<int>{}
+                                                      << QList<int>{39, 40, 41, 255} << "?UUU" << 1 << 40;
+        QTest::newRow("over puts the finer over") << true << SizeList{} << SizeList{} << QList<int>{40}
+                                                  << QList<int>{2, 40, 41} << "OO?" << 40 << 256;
+        QTest::newRow("at most inside the window: only fits") << true << SizeList{} << SizeList{{40, 991}} << QList<int>{}
+                                                              << QList<int>{40, 41} << "??" << 1 << 40;
+        QTest::newRow("exact in the window: itself only") << true << SizeList{{40, 995}} << SizeList{} << QList<int>{}
+                                                          << QList<int>{39, 40, 41} << "?W?" << 1 << 40;
+        QTest::newRow("exactly the target fits") << true << SizeList{{40, 1000}} << SizeList{} << QList<int>{}
+                                                 << QList<int>{40, 41} << "A?" << 1 << 40;
+        QTest::newRow("exact over the target") << true << SizeList{{40, 1001}} << SizeList{} << QList<int>{}
+                                               << QList<int>{39, 40, 41} << "OO?" << 40 << 256;
+        QTest::newRow("boundary pinned") << true << SizeList{} << SizeList{{9, 700}} << QList<int>{8}
+                                         << QList<int>{2, 8, 9, 255} << "OOUU" << 8 << 9;
+        QTest::newRow("contradiction: measure") << true << SizeList{} << SizeList{{9, 700}} << QList<int>{12}
+                                                << QList<int>{8, 9, 12, 13} << "O??U" << 12 << 9;
+        QTest::newRow("exact wins over what follows") << true << SizeList{{10, 1005}} << SizeList{{9, 700}} << QList<int>{}
+                                                      << QList<int>{10, 11} << "OU" << 10 << 9;
+        QTest::newRow("sizes may grow: nothing follows") << false << SizeList{{20, 995}} << SizeList{{40, 500}} << QList<int>{10}
+                                                         << QList<int>{9, 10, 20, 41} << "??W?" << 10 << 20;
+    }
+    void knownSides()
+    {
+        QFETCH(bool, neverGrows);
+        QFETCH(SizeList, exact);
+        QFETCH(SizeList, atMost);
+        QFETCH(QList<int>, over);
+        QFETCH(QList<int>, factors);
+        QFETCH(QString, sides);
+        QFETCH(int, coarsestOver);
+        QFETCH(int, finestFitting);
+        KnownSides known(1000, neverGrows);
+        for (const auto &[f, bytes] : exact)
+            known.exact(f, bytes);
+        for (const auto &[f, bytes] : atMost)
+            known.atMost(f, bytes);
+        for (const int f : over)
+            known.over(f);
+        QString got;
+        for (const int f : factors) {
+            const std::optional<Side> side = known.side(f);
+            got += !side ? '?' : *side == Side::Over ? 'O' : *side == Side::At ? 'A' : *side == Side::Window ? 'W' : 'U';
+        }
+        QCOMPARE(got, sides);
+        QCOMPARE(known.coarsestOver(), coarsestOver);
+        QCOMPARE(known.finestFitting(), finestFitting);
+    }
+
+    // Sides taken from what is known, and measured only where nothing is,
+    // lead the search to the same trials and factor as measuring each.
+    void knownSidesKeepTheSearch()
+    {
+        std::mt19937 random(7);
+        int measured = 0, asked = 0;
+        for (int round = 0; round < 400; ++round) {
+            const std::int64_t target = 20000 + std::int64_t(random() % 200000);
+            const std::vector<std::int64_t> size = fallingSizes(random, target * (1 + round % 3), target);
+            const SearchOutcome plain = searchFactor([&](int f) { return sideOf(size[std::size_t(f)], target); });
+            KnownSides known(target, true);
+            // What a few encodings, most near where the search ends, would have told.
+            for (int k = int(random() % 5); k > 0; --k) {
+                const int f = random() % 4 ? std::clamp(plain.finalFactor + int(random() % 7) - 3, kBestFactor, kStrongestFactor)
+                                           : kBestFactor + int(random() % 254);
+                const std::int64_t bytes = size[std::size_t(f)];
+                if (bytes > target)
+                    known.over(f);
+                else if (random() % 2)
+                    known.exact(f, bytes);
+                else
+                    known.atMost(f, bytes + std::int64_t(random() % 20)); // the encoding alone may be longer
+            }
+            const SearchOutcome found = searchFactor([&](int f) {
+                ++asked;
+                if (const std::optional<Side> side = known.side(f))
+                    return *side;
+                ++measured;
+                known.exact(f, size[std::size_t(f)]);
+                return sideOf(size[std::size_t(f)], target);
+            });
+            const QString where = QStringLiteral("round %1").arg(round);
+            QVERIFY2(found.trials == plain.trials, qPrintable(where));
+            QCOMPARE(found.finalFactor, plain.finalFactor);
+            QCOMPARE(found.lastLo, plain.lastLo);
+            QCOMPARE(found.lastHi, plain.lastHi);
+        }
+        QVERIFY(measured < asked); // some sides followed from others
     }
 
     void midFactor_data()
@@ -147,7 +271,7 @@ private slots:
     void encodeFailureStops()
     {
         int calls = 0;
-        const SearchOutcome out = searchFactor(40960, [&calls](int) -> std::optional<std::int64_t> {
+        const SearchOutcome out = searchFactor([&calls](int) -> std::optional<Side> {
             ++calls;
             return std::nullopt;
         });

@@ -235,6 +235,16 @@ int JpegTrials::fileFactor(int factor) const
                                        [this](int f) { return lowerAt(f); }});
 }
 
+std::int64_t JpegTrials::fileSize(int factor) const
+{
+    if (!ok())
+        return 0;
+    factor = std::clamp(factor, kBestFactor, kStrongestFactor);
+    if (!m_finer)
+        return encodeAt(factor).size();
+    return m_finer->measured(fileFactor(factor));
+}
+
 std::int64_t JpegTrials::lowerAt(int factor) const
 {
     return m_finer->lowerAt(factor, [this](int f) {

@@ -43,6 +43,11 @@ public:
     QByteArray encodeWithin(int factor, std::int64_t limit) const;
     // The factor whose encoding is the file at `factor`.
     int fileFactor(int factor) const;
+    // encode(factor)'s size, from the encodings already made where it can.
+    std::int64_t fileSize(int factor) const;
+    // Whether the file's size never grows with the factor (ours; libjpeg's
+    // optimised tables can add a few bytes).
+    bool sizesNeverGrow() const { return m_finer != nullptr; }
     // The size encode(factor) would give, roughly (within a few per cent
     // on photos), from a sample of the picture's rows: a small fraction of
     // an encoding's time. For guessing which way a search goes next.

@@ -91,6 +91,9 @@ public:
 
     // An encoding's size, as soon as it is known. Any thread.
     void record(int factor, std::int64_t bytes) { m_sizes[std::size_t(factor)].store(bytes, std::memory_order_relaxed); }
+    // The size recorded at a factor (0: none yet), as factorFor leaves it
+    // for the factor it chose.
+    std::int64_t measured(int factor) const { return m_sizes[std::size_t(factor)].load(std::memory_order_relaxed); }
     // The lower bound at a factor, counted now unless known. Any thread.
     std::int64_t lowerAt(int factor, const SizeAt &lower);
 
