@@ -220,28 +220,6 @@ private:
     std::map<int, std::int64_t> m_estimates;
 };
 
-// Starts, on the second core, the trial the next iteration will most likely
-// ask for. Sizes never grow with the factor, so a known size on the far side
-// of the target settles the direction; otherwise the size at the middle is
-// guessed from a sample of the picture. A wrong guess costs a spare
-// encoding, never a different result.
-void encodeAhead(Encodings &encodings, int lo, int hi, std::int64_t target)
-{
-    const int mid = midFactor(lo, hi);
-    const int ifTooLarge = midFactor(mid, hi);
-    const int ifFits = midFactor(lo, mid);
-    const auto below = encodings.nearestKnown(mid, false);
-    const auto above = encodings.nearestKnown(mid, true);
-    bool tooLarge = true;
-    if (above && above->second > target)
-        tooLarge = true;
-    else if (below && below->second <= target)
-        tooLarge = false;
-    else
-        tooLarge = encodings.guessSize(mid) > static_cast<double>(target);
-    encodings.startAhead(tooLarge ? ifTooLarge : ifFits);
-}
-
 // An empty path keeps the file's bytes in the result instead (standard output).
 ResizeResult saved(ResizeResult r, const QString &path, const QByteArray &bytes, Existing existing)
 {
@@ -265,13 +243,12 @@ ResizeResult saved(ResizeResult r, const QString &path, const QByteArray &bytes,
 class FactorSearch {
 public:
     FactorSearch(const QImage &resized, Encoder encoder, std::int64_t target)
-        : m_trials(resized, encoder), m_encodings(m_trials, target), m_target(target)
+        : m_trials(resized, encoder), m_encodings(m_trials, target)
     {
     }
 
     JobFailure run(JobControl *control)
     {
-        const std::int64_t target = m_target;
         if (!m_trials.ok())
             return JobFailure::EncodeFailed;
         if (m_trials.sizesNeverGrow())
@@ -286,7 +263,6 @@ public:
                 if (control)
                     ++control->trials;
                 m_encodings.keepBytesWithin(lo, hi);
-                encodeAhead(m_encodings, lo, hi, target);
             });
         if (cancelled(control))
             return JobFailure::Cancelled;
@@ -300,7 +276,6 @@ public:
 private:
     JpegTrials m_trials;
     Encodings m_encodings;
-    const std::int64_t m_target;
     SearchOutcome m_found;
 };
 
