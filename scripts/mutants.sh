@@ -8,8 +8,8 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
-tests='^(tst_batch|tst_batchdialog|tst_cli|tst_savefile|tst_keepexisting|tst_numbers|tst_resizejob|tst_decode|tst_jpeg)$'
-targets=(tovalin-cli tovalin-bench tst_batch tst_batchdialog tst_cli tst_savefile tst_keepexisting tst_numbers tst_resizejob tst_decode tst_jpeg)
+tests='^(tst_batch|tst_batchdialog|tst_cli|tst_savefile|tst_keepexisting|tst_numbers|tst_resizejob|tst_sizesearch|tst_decode|tst_jpeg)$'
+targets=(tovalin-cli tovalin-bench tst_batch tst_batchdialog tst_cli tst_savefile tst_keepexisting tst_numbers tst_resizejob tst_sizesearch tst_decode tst_jpeg)
 faults=$(cat <<'LIST'
 src/batch/batchjob.cpp|if (!ownInput && (inputPaths.contains|if (false && (inputPaths.contains
 src/batch/batchjob.cpp|else if (taken.contains(p.output))|else if (false)
@@ -82,6 +82,9 @@ src/imaging/jpeg/trials_monotone.h|return bytes > limit && (m_every \|\| bytes <
 src/imaging/jpeg/trials_quant.cpp|    return std::fmod((natural + 1) * 0.6180339887498949 + table * 0.5, 1.0);|    return 0.5;
 src/batch/batchrunner.cpp|const bool notStarted = control.stopped();|const bool notStarted = false;
 src/app/batchdialog.cpp|        if (suffix.isEmpty()) {|        if (false) {
+src/resize/searchencodings.cpp|            at = fits - 1; // the guess|            at = fits; // the guess
+src/resize/sizesearch.cpp|    if (bytes <= m_target - kStopWindow)\n        m_underFrom|    if (bytes <= m_target)\n        m_underFrom
+src/resize/sizesearch.cpp|    if (under == over) // nothing known|    if (!under \&\& !over) // nothing known
 LIST
 )
 caught=0

@@ -5,6 +5,7 @@
 #include "imaging/image.h"
 #include "imaging/jpeg/jpeg.h"
 #include "imaging/jpeg/jpegtrials.h"
+#include "resize/searchencodings.h"
 #include "resize/sizesearch.h"
 
 #include <QFileInfo>
@@ -22,203 +23,6 @@ namespace tovalin {
 namespace {
 
 bool cancelled(const JobControl *control) { return control && control->stopped(); }
-
-// The encodings of one picture by factor, and what they tell of the files'
-// sides against the search's target. The bytes are kept only while the
-// factor can still be written (inside the search's bounds), so a run holds
-// a few compressed files, not one per trial. An encoding may be started
-// ahead on the second core.
-class Encodings {
-    struct Entry {
-        std::unique_ptr<Helper> job; // an encoding started ahead, on a core to spare
-        QByteArray ahead;
-        bool settled = false;
-        bool ok = false;
-        std::int64_t size = 0;
-        QByteArray bytes;
-    };
-
-public:
-    // Each encoding is a trial of a search under `limit`.
-    Encodings(const JpegTrials &trials, std::int64_t limit)
-        : m_trials(trials), m_limit(limit), m_known(limit, trials.sizesNeverGrow())
-    {
-    }
-    ~Encodings()
-    {
-        for (auto &[factor, e] : m_all)
-            if (e.job)
-                e.job->wait();
-    }
-    Encodings(const Encodings &) = delete;
-    Encodings &operator=(const Encodings &) = delete;
-
-    void startAhead(int factor)
-    {
-        if (m_all.count(factor) || m_known.side(factor))
-            return;
-        Entry &e = m_all[factor]; // entries of a map stay where they are
-        e.job = std::make_unique<Helper>([this, &e, factor] { e.ahead = m_trials.encodeWithin(factor, m_limit); },
-                                         Helper::Optional);
-    }
-
-    // The side of the file at `factor`: known, or encoded now; empty when
-    // the encoder failed.
-    std::optional<Side> side(int factor)
-    {
-        if (const std::optional<Side> known = m_known.side(factor))
-            return known;
-        if (!settle(factor).ok)
-            return std::nullopt;
-        if (const std::optional<Side> learned = m_known.side(factor))
-            return learned;
-        return sideOf(*size(factor), m_limit); // what follows contradicts itself: the file's own size decides
-    }
-
-    // The size of the file at `factor`; empty when the encoder failed.
-    std::optional<std::int64_t> size(int factor)
-    {
-        if (!settle(factor).ok)
-            return std::nullopt;
-        if (const std::optional<std::int64_t> exact = m_known.exactAt(factor))
-            return exact;
-        const std::int64_t bytes = m_trials.fileSize(factor);
-        m_known.exact(factor, bytes);
-        return bytes;
-    }
-
-    // The file at `factor`: the trial's bytes, unless a finer factor's
-    // encoding is shorter (as it can be where the search did not settle).
-    QByteArray file(int factor)
-    {
-        Entry &e = settle(factor);
-        if (!e.ok)
-            return {};
-        if (const int finer = m_trials.fileFactor(factor); finer != factor)
-            return m_trials.encode(finer); // the finer factor is its own file: no encoding at `factor` first
-        if (e.bytes.isEmpty()) // let go earlier: encode again
-            e.bytes = m_trials.encode(factor);
-        return e.bytes;
-    }
-
-    // Sizes already known, without waiting: the nearest below or above.
-    std::optional<std::pair<int, std::int64_t>> nearestKnown(int factor, bool above) const
-    {
-        std::optional<std::pair<int, std::int64_t>> best;
-        for (const auto &[f, e] : m_all) {
-            if ((above ? f <= factor : f >= factor) || !e.settled || !e.ok)
-                continue;
-            if (!best || (above ? f < best->first : f > best->first))
-                best = std::pair{f, e.size};
-        }
-        return best;
-    }
-
-    // What the trials' sample tells of the size at a factor, scaled by how
-    // far it was off at the nearest factor already encoded.
-    double guessSize(int factor)
-    {
-        double guess = double(estimate(factor));
-        const auto below = nearestKnown(factor, false);
-        const auto above = nearestKnown(factor, true);
-        const auto nearest = !below ? above : !above ? below : factor - below->first <= above->first - factor ? below : above;
-        if (nearest && estimate(nearest->first) > 0)
-            guess *= double(nearest->second) / double(estimate(nearest->first));
-        return guess;
-    }
-
-    // Where sizes never grow with the factor, the bisection's trials on
-    // either side of the factor whose file first fits follow from two
-    // encodings, at it and at the one before. So those two are found
-    // first, from the sampled sizes, in a few encodings near the target
-    // rather than one per trial; the bisection then runs as always, and
-    // encodes what is still unknown when it gets there.
-    void pinBoundary(const JobControl *control)
-    {
-        constexpr int kRounds = 4; // the guess is off by a step or two at most, mostly
-        for (int round = 0; round < kRounds && !cancelled(control); ++round) {
-            const int over = m_known.coarsestOver();
-            const int fits = m_known.finestFitting();
-            if (fits - over <= 1)
-                return;
-            int at = firstGuessedFitting(over + 1, fits);
-            if (at == fits)
-                at = fits - 1; // the guess puts the boundary there: the one before must be over
-            if (at - 1 > over)
-                startAhead(at - 1);
-            if (!side(at))
-                return;
-        }
-    }
-
-    // Only factors within [lo, hi] can still be written.
-    void keepBytesWithin(int lo, int hi)
-    {
-        for (auto &[f, e] : m_all)
-            if (e.settled && (f < lo || f > hi))
-                e.bytes = QByteArray();
-    }
-
-private:
-    Entry &settle(int factor)
-    {
-        Entry &e = m_all[factor];
-        if (e.settled)
-            return e;
-        if (e.job)
-            e.job->wait();
-        e.bytes = e.job && e.job->beside() ? std::move(e.ahead) : m_trials.encodeWithin(factor, m_limit);
-        e.settled = true;
-        e.ok = !e.bytes.isEmpty();
-        e.size = e.bytes.size();
-        if (e.ok)
-            learn(factor, e.size);
-        return e;
-    }
-
-    // What a trial of `bytes` tells: the file at the factor is no longer
-    // (a trial within the limit may be the encoding at the factor alone),
-    // and over the limit it is over it. Inside the stop window only the
-    // file's own size will do.
-    void learn(int factor, std::int64_t bytes)
-    {
-        if (!m_trials.sizesNeverGrow())
-            m_known.exact(factor, bytes); // the trial is the file
-        else if (bytes > m_limit)
-            m_known.over(factor);
-        else if (bytes <= m_limit - kStopWindow)
-            m_known.atMost(factor, bytes);
-        else
-            m_known.exact(factor, m_trials.fileSize(factor));
-    }
-
-    // The finest factor in [from, to) whose guessed size fits; `to` if none.
-    int firstGuessedFitting(int from, int to)
-    {
-        while (from < to) {
-            const int mid = (from + to) / 2;
-            if (guessSize(mid) <= double(m_limit))
-                to = mid;
-            else
-                from = mid + 1;
-        }
-        return to;
-    }
-
-    std::int64_t estimate(int factor)
-    {
-        const auto found = m_estimates.find(factor);
-        if (found != m_estimates.end())
-            return found->second;
-        return m_estimates[factor] = m_trials.estimateSize(factor);
-    }
-
-    const JpegTrials &m_trials;
-    const std::int64_t m_limit;
-    KnownSides m_known;
-    std::map<int, Entry> m_all;
-    std::map<int, std::int64_t> m_estimates;
-};
 
 // An empty path keeps the file's bytes in the result instead (standard output).
 ResizeResult saved(ResizeResult r, const QString &path, const QByteArray &bytes, Existing existing)
@@ -252,7 +56,7 @@ public:
         if (!m_trials.ok())
             return JobFailure::EncodeFailed;
         if (m_trials.sizesNeverGrow())
-            m_encodings.pinBoundary(control);
+            m_encodings.pinBoundary([control] { return cancelled(control); });
         m_found = searchFactor(
             [&](int factor) -> std::optional<Side> {
                 if (cancelled(control))
@@ -275,7 +79,7 @@ public:
 
 private:
     JpegTrials m_trials;
-    Encodings m_encodings;
+    SearchEncodings m_encodings;
     SearchOutcome m_found;
 };
 

@@ -2,6 +2,7 @@
 #include "imaging/jpeg/jpeg.h"
 #include "imaging/jpeg/jpegtrials.h"
 #include "resize/resizejob.h"
+#include "resize/searchencodings.h"
 #include "resize/sizesearch.h"
 #include "../testfiles.h"
 #include "../testphoto.h"
@@ -329,6 +330,48 @@ private slots:
         QCOMPARE(result.failure, failure);
         QCOMPARE(result.saveError, saveError);
         QCOMPARE(QDir(m_out).entryList(QDir::Files | QDir::Hidden), QStringList{});
+    }
+
+    // A few encodings near the target tell the sides of the factors the
+    // search ends between and of those far off, each as the file's own.
+    void pinnedBoundary_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("target");
+        QTest::newRow("40 KB at 600x375") << QSize(600, 375) << 40960;
+        QTest::newRow("10 KB at 600x375") << QSize(600, 375) << 10240;
+        QTest::newRow("120 KB at 600x375") << QSize(600, 375) << 122880;
+        QTest::newRow("fits at factor 2") << QSize(200, 125) << 204800;
+        QTest::newRow("fits at no factor") << QSize(600, 375) << 2000;
+    }
+    void pinnedBoundary()
+    {
+        QFETCH(QSize, size);
+        QFETCH(int, target);
+        const QImage picture = resized(m_source, size.width(), size.height());
+        const JpegTrials files(picture);
+        std::vector<Side> plain(256);
+        for (int f = kBestFactor; f <= kStrongestFactor; ++f)
+            plain[std::size_t(f)] = sideOf(files.encode(f).size(), target);
+        const int first = int(std::find_if(plain.begin() + kBestFactor, plain.end(), [](Side s) { return s != Side::Over; })
+                              - plain.begin()); // 256: none fits
+
+        const JpegTrials trials(picture);
+        SearchEncodings encodings(trials, target);
+        encodings.pinBoundary([] { return false; });
+        for (const int f : {kBestFactor, first - 1, first, kStrongestFactor}) {
+            if (f < kBestFactor || f > kStrongestFactor)
+                continue;
+            const std::optional<Side> known = encodings.known(f);
+            QVERIFY2(known.has_value(), qPrintable(QStringLiteral("factor %1 unknown").arg(f)));
+            const Side expected = plain[std::size_t(f)];
+            // Under the window and inside it are told apart only where it matters.
+            QVERIFY2(*known == expected || (*known == Side::Under && expected == Side::Window && f > first),
+                     qPrintable(QStringLiteral("factor %1").arg(f)));
+        }
+        for (int f = kBestFactor; f <= kStrongestFactor; ++f)
+            if (const std::optional<Side> known = encodings.known(f))
+                QVERIFY2((*known == Side::Over) == (plain[std::size_t(f)] == Side::Over), qPrintable(QStringLiteral("factor %1").arg(f)));
     }
 
     void progressCountsTrials()
