@@ -39,7 +39,8 @@ struct HeifApi {
     F(heif_context_set_maximum_image_size_limit) F(heif_context_set_max_decoding_threads)                      \
     F(heif_image_handle_get_number_of_metadata_blocks)                                                        \
     F(heif_image_handle_get_list_of_metadata_block_IDs) F(heif_image_handle_get_metadata_size)               \
-    F(heif_image_handle_get_metadata)
+    F(heif_image_handle_get_metadata) F(heif_image_handle_get_luma_bits_per_pixel)                            \
+    F(heif_image_handle_get_chroma_bits_per_pixel)
     TOVALIN_HEIF_FUNCTIONS(TOVALIN_API_MEMBER)
 
     // Null when libheif cannot be loaded.
