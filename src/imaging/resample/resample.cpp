@@ -161,6 +161,7 @@ struct Plan {
     const AxisCoefficients *vert;  // null: the height stays
     const SplitHorizontalTable *split;
     HorizontalRow horizontalRow;
+    bool pairs; // horizontalRowPairAvx2 takes consecutive rows two at a time
     VerticalRow verticalRow;
 };
 
@@ -187,9 +188,17 @@ void resampleRows(const Plan &p, int begin, int end)
         const int first = v.first[yy];
         const int n = v.count[yy];
         if (p.horiz) {
-            for (nextRow = std::max(nextRow, first); nextRow < first + n; ++nextRow)
-                p.horizontalRow(p.src.data + nextRow * srcStride, &ring[static_cast<std::size_t>(nextRow % capacity) * bytes],
-                                p.dst.width, *p.horiz, *p.split);
+            const auto slot = [&](int row) { return &ring[static_cast<std::size_t>(row % capacity) * bytes]; };
+            for (nextRow = std::max(nextRow, first); nextRow < first + n;) {
+                if (p.pairs && nextRow + 1 < first + n) {
+                    horizontalRowPairAvx2(p.src.data + nextRow * srcStride, p.src.data + (nextRow + 1) * srcStride,
+                                          slot(nextRow), slot(nextRow + 1), p.dst.width, *p.split);
+                    nextRow += 2;
+                } else {
+                    p.horizontalRow(p.src.data + nextRow * srcStride, slot(nextRow), p.dst.width, *p.horiz, *p.split);
+                    ++nextRow;
+                }
+            }
             for (int i = 0; i < n; ++i)
                 rows[i] = &ring[static_cast<std::size_t>((first + i) % capacity) * bytes];
         } else {
@@ -232,6 +241,7 @@ bool resampleBicubic(const RgbView &src, const RgbView &dst, ResampleKernel kern
                         dst.height != src.height ? &vert : nullptr,
                         &split,
                         avx2Horizontal ? horizontalRowAvx2 : horizontalRowPortable,
+                        avx2Horizontal,
                         avx2 ? verticalRowAvx2 : verticalRowPortable};
 
         // Share the output rows among threads once there is enough work.

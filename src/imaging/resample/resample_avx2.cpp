@@ -65,7 +65,63 @@ inline void horizontalPixel(const std::uint8_t *p, const std::int16_t *lanes, in
     out[2] = static_cast<std::uint8_t>(rgb >> 16);
 }
 
+// The same output pixel of two source rows: the weights are loaded once,
+// and the folds, combines and clips of both rows share their vectors.
+template <bool Wide>
+inline void horizontalPixelPair(const std::uint8_t *p0, const std::uint8_t *p1, const std::int16_t *lanes, int groups,
+                                std::uint8_t *out0, std::uint8_t *out1)
+{
+    const __m256i spread = _mm256_setr_epi8(
+        0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1,
+        6, -1, 9, -1, 7, -1, 10, -1, 8, -1, 11, -1, -1, -1, -1, -1);
+    const auto load = [](const std::uint8_t *p) {
+        if (Wide)
+            return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        std::int32_t tail;
+        std::memcpy(&tail, p + 8, 4); // exactly 12 bytes: never past the row
+        return _mm_insert_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)), tail, 2);
+    };
+    __m256i low0 = _mm256_setzero_si256(), high0 = low0, low1 = low0, high1 = low0;
+    for (int g = 0; g < groups; ++g, p0 += 12, p1 += 12, lanes += 32) {
+        const __m256i wl = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(lanes));
+        const __m256i wh = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(lanes + 16));
+        const __m256i v0 = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(load(p0)), spread);
+        const __m256i v1 = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(load(p1)), spread);
+        low0 = _mm256_add_epi32(low0, _mm256_madd_epi16(v0, wl));
+        high0 = _mm256_add_epi32(high0, _mm256_madd_epi16(v0, wh));
+        low1 = _mm256_add_epi32(low1, _mm256_madd_epi16(v1, wl));
+        high1 = _mm256_add_epi32(high1, _mm256_madd_epi16(v1, wh));
+    }
+    // Row 0 in the low half, row 1 in the high half, each its pairs folded.
+    const __m256i low = _mm256_add_epi32(_mm256_permute2x128_si256(low0, low1, 0x20), _mm256_permute2x128_si256(low0, low1, 0x31));
+    const __m256i high = _mm256_add_epi32(_mm256_permute2x128_si256(high0, high1, 0x20), _mm256_permute2x128_si256(high0, high1, 0x31));
+    const __m256i v = combine(low, high);
+    const __m256i packed = _mm256_packus_epi16(_mm256_packs_epi32(v, v), _mm256_setzero_si256());
+    const std::uint32_t rgb0 = static_cast<std::uint32_t>(_mm256_cvtsi256_si32(packed));
+    const std::uint32_t rgb1 = static_cast<std::uint32_t>(_mm256_extract_epi32(packed, 4));
+    out0[0] = static_cast<std::uint8_t>(rgb0);
+    out0[1] = static_cast<std::uint8_t>(rgb0 >> 8);
+    out0[2] = static_cast<std::uint8_t>(rgb0 >> 16);
+    out1[0] = static_cast<std::uint8_t>(rgb1);
+    out1[1] = static_cast<std::uint8_t>(rgb1 >> 8);
+    out1[2] = static_cast<std::uint8_t>(rgb1 >> 16);
+}
+
 } // namespace
+
+void horizontalRowPairAvx2(const std::uint8_t *in0, const std::uint8_t *in1, std::uint8_t *out0, std::uint8_t *out1,
+                           int outWidth, const SplitHorizontalTable &t)
+{
+    const std::size_t laneStride = static_cast<std::size_t>(t.groups) * 32;
+    const int wide = std::min(t.wideLoads, outWidth);
+    int xx = 0;
+    for (; xx < wide; ++xx)
+        horizontalPixelPair<true>(in0 + t.start[xx] * 3, in1 + t.start[xx] * 3, &t.lanes[xx * laneStride], t.groups,
+                                  out0 + xx * 3, out1 + xx * 3);
+    for (; xx < outWidth; ++xx)
+        horizontalPixelPair<false>(in0 + t.start[xx] * 3, in1 + t.start[xx] * 3, &t.lanes[xx * laneStride], t.groups,
+                                   out0 + xx * 3, out1 + xx * 3);
+}
 
 void horizontalRowAvx2(const std::uint8_t *in, std::uint8_t *out, int outWidth,
                        const AxisCoefficients &, const SplitHorizontalTable &t)
