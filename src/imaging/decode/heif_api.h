@@ -62,4 +62,18 @@ struct HeifApi {
     static void registerHevcPlugin(const HeifApi &heif);
 };
 
+// While one lives, HEVC pictures this thread decodes through libheif come
+// out of our plugin as 8-bit RGB planes, converted as libheif would (see
+// hevc_rgb.h), where they are 8-bit 4:2:0 and the colours libheif would
+// convert them with (`nclx`, the item's own, or else the stream's) are
+// full-range BT.601; others come as before. Only for a coded primary
+// picture: a grid's tiles take their colours from their own items.
+class HevcAsRgb {
+public:
+    explicit HevcAsRgb(const heif_color_profile_nclx *nclx);
+    ~HevcAsRgb();
+    HevcAsRgb(const HevcAsRgb &) = delete;
+    HevcAsRgb &operator=(const HevcAsRgb &) = delete;
+};
+
 } // namespace tovalin::detail

@@ -294,6 +294,8 @@ public:
             return result;
         result.output = outputOf(primary, 0);
         result.largestCoded = largestCodedOf(primary, 0);
+        const std::string_view type = m_items.at(primary).type;
+        result.coded = type != "grid" && type != "iovl" && type != "iden";
         return result;
     }
 

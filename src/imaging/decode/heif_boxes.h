@@ -16,6 +16,7 @@ namespace tovalin::detail {
 struct HeifSizes {
     QSize output;
     QSize largestCoded;
+    bool coded = false; // the primary picture is coded itself (not a grid, overlay or identity)
 };
 
 HeifSizes readHeifSizes(const std::uint8_t *data, std::size_t size);

@@ -1,7 +1,9 @@
 #include "common/helpers.h"
 #include "imaging/decode/heif_api.h"
+#include "imaging/decode/hevc_rgb.h"
 
 #include <cstring>
+#include <optional>
 
 namespace tovalin::detail {
 
@@ -76,9 +78,75 @@ heif_error push(void *decoder, const void *data, std::size_t size)
     return kOk;
 }
 
+struct AsRgb {
+    bool on = false;
+    std::optional<heif_color_profile_nclx> nclx; // the item's; else the stream's
+};
+thread_local AsRgb t_asRgb;
+
+void setNclx(const HeifApi &heif, const de265_image *picture, heif_image *image)
+{
+    heif_color_profile_nclx *nclx = heif.heif_nclx_color_profile_alloc();
+    nclx->color_primaries = heif_color_primaries(de265->de265_get_image_colour_primaries(picture));
+    nclx->transfer_characteristics = heif_transfer_characteristics(de265->de265_get_image_transfer_characteristics(picture));
+    nclx->matrix_coefficients = heif_matrix_coefficients(de265->de265_get_image_matrix_coefficients(picture));
+    nclx->full_range_flag = de265->de265_get_image_full_range_flag(picture) != 0;
+    heif.heif_image_set_nclx_color_profile(image, nclx);
+    heif.heif_nclx_color_profile_free(nclx);
+}
+
+// The picture as 8-bit RGB planes, where it is 8-bit 4:2:0 and libheif
+// would convert it with coefficients of its own; empty otherwise.
+std::optional<heif_error> asRgb(const de265_image *picture, heif_image **out)
+{
+    const HeifApi &heif = *heifApi;
+    if (!t_asRgb.on || de265->de265_get_chroma_format(picture) != de265_chroma_420)
+        return std::nullopt;
+    for (int c = 0; c < 3; ++c)
+        if (de265->de265_get_bits_per_pixel(picture, c) != 8)
+            return std::nullopt;
+    const int matrix = t_asRgb.nclx ? int(t_asRgb.nclx->matrix_coefficients) : de265->de265_get_image_matrix_coefficients(picture);
+    const bool full = t_asRgb.nclx ? t_asRgb.nclx->full_range_flag != 0 : de265->de265_get_image_full_range_flag(picture) != 0;
+    const std::optional<YccToRgb> k = yccToRgbFor(matrix, full);
+    const int width = de265->de265_get_image_width(picture, 0);
+    const int height = de265->de265_get_image_height(picture, 0);
+    if (!k || width <= 0 || height <= 0 || de265->de265_get_image_width(picture, 1) < (width + 1) / 2
+        || de265->de265_get_image_height(picture, 1) < (height + 1) / 2)
+        return std::nullopt;
+    heif_error e = heif.heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_444, out);
+    if (e.code != heif_error_Ok)
+        return e;
+    const heif_channel channels[3] = {heif_channel_R, heif_channel_G, heif_channel_B};
+    std::uint8_t *rgb[3] = {};
+    int rgbStride[3] = {};
+    for (int c = 0; c < 3 && e.code == heif_error_Ok; ++c) {
+        e = heif.heif_image_add_plane(*out, channels[c], width, height, 8);
+        if (e.code == heif_error_Ok)
+            rgb[c] = heif.heif_image_get_plane(*out, channels[c], &rgbStride[c]);
+    }
+    if (e.code != heif_error_Ok) {
+        heif.heif_image_release(*out);
+        *out = nullptr;
+        return e;
+    }
+    int stride[3] = {};
+    const std::uint8_t *plane[3] = {};
+    for (int c = 0; c < 3; ++c)
+        plane[c] = de265->de265_get_image_plane(picture, c, &stride[c]);
+    const YccRowToRgb row = yccRowToRgb();
+    for (int y = 0; y < height; ++y)
+        row(plane[0] + std::size_t(y) * stride[0], plane[1] + std::size_t(y / 2) * stride[1],
+            plane[2] + std::size_t(y / 2) * stride[2], rgb[0] + std::size_t(y) * rgbStride[0],
+            rgb[1] + std::size_t(y) * rgbStride[1], rgb[2] + std::size_t(y) * rgbStride[2], width, *k);
+    setNclx(heif, picture, *out);
+    return kOk;
+}
+
 heif_error toHeifImage(const de265_image *picture, heif_image **out)
 {
     const HeifApi &heif = *heifApi;
+    if (const std::optional<heif_error> converted = asRgb(picture, out))
+        return *converted;
     const bool mono = de265->de265_get_chroma_format(picture) == de265_chroma_mono;
     heif_error e = heif.heif_image_create(de265->de265_get_image_width(picture, 0), de265->de265_get_image_height(picture, 0),
                                           mono ? heif_colorspace_monochrome : heif_colorspace_YCbCr,
@@ -106,13 +174,7 @@ heif_error toHeifImage(const de265_image *picture, heif_image **out)
         for (int y = 0; y < height; ++y)
             std::memcpy(target + std::size_t(y) * to, source + std::size_t(y) * from, std::size_t(width) * ((depth + 7) / 8));
     }
-    heif_color_profile_nclx *nclx = heif.heif_nclx_color_profile_alloc();
-    nclx->color_primaries = heif_color_primaries(de265->de265_get_image_colour_primaries(picture));
-    nclx->transfer_characteristics = heif_transfer_characteristics(de265->de265_get_image_transfer_characteristics(picture));
-    nclx->matrix_coefficients = heif_matrix_coefficients(de265->de265_get_image_matrix_coefficients(picture));
-    nclx->full_range_flag = de265->de265_get_image_full_range_flag(picture) != 0;
-    heif.heif_image_set_nclx_color_profile(*out, nclx);
-    heif.heif_nclx_color_profile_free(nclx);
+    setNclx(heif, picture, *out);
     return kOk;
 }
 
@@ -142,6 +204,15 @@ const heif_decoder_plugin plugin{3, name, init, deinit, priority, open, close, p
 } // namespace hevc
 
 } // namespace
+
+HevcAsRgb::HevcAsRgb(const heif_color_profile_nclx *nclx)
+{
+    hevc::t_asRgb.on = true;
+    if (nclx)
+        hevc::t_asRgb.nclx = *nclx;
+}
+
+HevcAsRgb::~HevcAsRgb() { hevc::t_asRgb = {}; }
 
 void HeifApi::registerHevcPlugin(const HeifApi &heif)
 {
