@@ -55,8 +55,7 @@ public:
     {
         if (!m_trials.ok())
             return JobFailure::EncodeFailed;
-        if (m_trials.sizesNeverGrow())
-            m_encodings.pinBoundary([control] { return cancelled(control); });
+        m_encodings.pinBoundary([control] { return cancelled(control); });
         m_found = searchFactor(
             [&](int factor) -> std::optional<Side> {
                 if (cancelled(control))

@@ -11,6 +11,8 @@ SearchEncodings::~SearchEncodings()
 
 void SearchEncodings::pinBoundary(const std::function<bool()> &stopped)
 {
+    if (!m_trials.sizesNeverGrow())
+        return; // nothing would follow from the two
     constexpr int kRounds = 4; // the guess is off by a step or two at most, mostly
     for (int round = 0; round < kRounds && !stopped(); ++round) {
         const int over = m_known.coarsestOver();

@@ -185,13 +185,14 @@ DecodeResult decodeHeif(const std::uint8_t *data, std::size_t size)
                         && heif.heif_image_handle_get_chroma_bits_per_pixel(handle.get()) == 8;
     // A coded 8-bit picture's planes come from our HEVC plugin as RGB,
     // converted as libheif would with the item's colours (or the stream's).
-    heif_color_profile_nclx *itemNclx = nullptr;
-    if (planes && real.coded && heif.heif_image_handle_get_nclx_color_profile(handle.get(), &itemNclx).code != heif_error_Ok)
-        itemNclx = nullptr;
-    const Owned<heif_color_profile_nclx> nclx(itemNclx, heif.heif_nclx_color_profile_free);
     std::optional<HevcAsRgb> asRgb;
-    if (planes && real.coded)
-        asRgb.emplace(nclx.get());
+    if (planes && real.coded) {
+        heif_color_profile_nclx *itemNclx = nullptr;
+        if (heif.heif_image_handle_get_nclx_color_profile(handle.get(), &itemNclx).code != heif_error_Ok)
+            itemNclx = nullptr;
+        const Owned<heif_color_profile_nclx> nclx(itemNclx, heif.heif_nclx_color_profile_free);
+        asRgb.emplace(nclx.get()); // keeps its own copy
+    }
     heif_image *rawImage = nullptr;
     e = heif.heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
                                planes ? heif_chroma_444 : alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,

@@ -161,7 +161,7 @@ struct Plan {
     const AxisCoefficients *vert;  // null: the height stays
     const SplitHorizontalTable *split;
     HorizontalRow horizontalRow;
-    bool pairs; // horizontalRowPairAvx2 takes consecutive rows two at a time
+    HorizontalRowPair horizontalRowPair; // null: one row at a time
     VerticalRow verticalRow;
 };
 
@@ -190,8 +190,8 @@ void resampleRows(const Plan &p, int begin, int end)
         if (p.horiz) {
             const auto slot = [&](int row) { return &ring[static_cast<std::size_t>(row % capacity) * bytes]; };
             for (nextRow = std::max(nextRow, first); nextRow < first + n;) {
-                if (p.pairs && nextRow + 1 < first + n) {
-                    horizontalRowPairAvx2(p.src.data + nextRow * srcStride, p.src.data + (nextRow + 1) * srcStride,
+                if (p.horizontalRowPair && nextRow + 1 < first + n) {
+                    p.horizontalRowPair(p.src.data + nextRow * srcStride, p.src.data + (nextRow + 1) * srcStride,
                                           slot(nextRow), slot(nextRow + 1), p.dst.width, *p.split);
                     nextRow += 2;
                 } else {
@@ -241,7 +241,7 @@ bool resampleBicubic(const RgbView &src, const RgbView &dst, ResampleKernel kern
                         dst.height != src.height ? &vert : nullptr,
                         &split,
                         avx2Horizontal ? horizontalRowAvx2 : horizontalRowPortable,
-                        avx2Horizontal,
+                        avx2Horizontal ? horizontalRowPairAvx2 : nullptr,
                         avx2 ? verticalRowAvx2 : verticalRowPortable};
 
         // Share the output rows among threads once there is enough work.

@@ -25,30 +25,44 @@ inline __m256i pairWeights(std::int16_t a, std::int16_t b)
                              | (static_cast<std::int32_t>(static_cast<std::uint16_t>(b)) << 16));
 }
 
-// One output pixel: `groups` runs of four source pixels from p, weighed by
-// the low and high halves of the weights, folded, combined and clipped.
-// Wide loads take 16 bytes of which the 12 are used: one load and one
-// shuffle a run instead of two loads, an insert, a broadcast and a shuffle.
+// Four source pixels, 12 bytes, spread as 16-bit lanes: pixels 0,1 of
+// each channel in the low half, pixels 2,3 in the high half. Wide loads
+// take 16 bytes of which the 12 are used: one load and one shuffle a run
+// instead of two loads, an insert, a broadcast and a shuffle.
 template <bool Wide>
-inline void horizontalPixel(const std::uint8_t *p, const std::int16_t *lanes, int groups, std::uint8_t *out)
+inline __m256i spreadRun(const std::uint8_t *p)
 {
-    // Four source pixels, 12 bytes, spread as 16-bit lanes: pixels 0,1 of
-    // each channel in the low half, pixels 2,3 in the high half.
     const __m256i spread = _mm256_setr_epi8(
         0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1,
         6, -1, 9, -1, 7, -1, 10, -1, 8, -1, 11, -1, -1, -1, -1, -1);
+    __m128i px;
+    if (Wide) {
+        px = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    } else {
+        std::int32_t tail;
+        std::memcpy(&tail, p + 8, 4); // exactly 12 bytes: never past the row
+        px = _mm_insert_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)), tail, 2);
+    }
+    return _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(px), spread);
+}
+
+// The three bytes of a pixel, from the low bytes of `rgb`.
+inline void storePixel(std::uint8_t *out, std::uint32_t rgb)
+{
+    out[0] = static_cast<std::uint8_t>(rgb);
+    out[1] = static_cast<std::uint8_t>(rgb >> 8);
+    out[2] = static_cast<std::uint8_t>(rgb >> 16);
+}
+
+// One output pixel: `groups` runs of four source pixels from p, weighed by
+// the low and high halves of the weights, folded, combined and clipped.
+template <bool Wide>
+inline void horizontalPixel(const std::uint8_t *p, const std::int16_t *lanes, int groups, std::uint8_t *out)
+{
     __m256i low = _mm256_setzero_si256();
     __m256i high = _mm256_setzero_si256();
     for (int g = 0; g < groups; ++g, p += 12, lanes += 32) {
-        __m128i px;
-        if (Wide) {
-            px = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        } else {
-            std::int32_t tail;
-            std::memcpy(&tail, p + 8, 4); // exactly 12 bytes: never past the row
-            px = _mm_insert_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)), tail, 2);
-        }
-        const __m256i v = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(px), spread);
+        const __m256i v = spreadRun<Wide>(p);
         low = _mm256_add_epi32(low, _mm256_madd_epi16(v, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(lanes))));
         high = _mm256_add_epi32(high, _mm256_madd_epi16(v, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(lanes + 16))));
     }
@@ -59,10 +73,7 @@ inline void horizontalPixel(const std::uint8_t *p, const std::int16_t *lanes, in
     const __m128i sum = _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(hi, kSplitBits), lo), half);
     const __m128i v = _mm_srai_epi32(sum, kPrecisionBits);
     const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(v, v), _mm_setzero_si128());
-    const std::uint32_t rgb = static_cast<std::uint32_t>(_mm_cvtsi128_si32(packed));
-    out[0] = static_cast<std::uint8_t>(rgb);
-    out[1] = static_cast<std::uint8_t>(rgb >> 8);
-    out[2] = static_cast<std::uint8_t>(rgb >> 16);
+    storePixel(out, static_cast<std::uint32_t>(_mm_cvtsi128_si32(packed)));
 }
 
 // The same output pixel of two source rows: the weights are loaded once,
@@ -71,22 +82,12 @@ template <bool Wide>
 inline void horizontalPixelPair(const std::uint8_t *p0, const std::uint8_t *p1, const std::int16_t *lanes, int groups,
                                 std::uint8_t *out0, std::uint8_t *out1)
 {
-    const __m256i spread = _mm256_setr_epi8(
-        0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1,
-        6, -1, 9, -1, 7, -1, 10, -1, 8, -1, 11, -1, -1, -1, -1, -1);
-    const auto load = [](const std::uint8_t *p) {
-        if (Wide)
-            return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        std::int32_t tail;
-        std::memcpy(&tail, p + 8, 4); // exactly 12 bytes: never past the row
-        return _mm_insert_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)), tail, 2);
-    };
     __m256i low0 = _mm256_setzero_si256(), high0 = low0, low1 = low0, high1 = low0;
     for (int g = 0; g < groups; ++g, p0 += 12, p1 += 12, lanes += 32) {
         const __m256i wl = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(lanes));
         const __m256i wh = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(lanes + 16));
-        const __m256i v0 = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(load(p0)), spread);
-        const __m256i v1 = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(load(p1)), spread);
+        const __m256i v0 = spreadRun<Wide>(p0);
+        const __m256i v1 = spreadRun<Wide>(p1);
         low0 = _mm256_add_epi32(low0, _mm256_madd_epi16(v0, wl));
         high0 = _mm256_add_epi32(high0, _mm256_madd_epi16(v0, wh));
         low1 = _mm256_add_epi32(low1, _mm256_madd_epi16(v1, wl));
@@ -97,14 +98,8 @@ inline void horizontalPixelPair(const std::uint8_t *p0, const std::uint8_t *p1, 
     const __m256i high = _mm256_add_epi32(_mm256_permute2x128_si256(high0, high1, 0x20), _mm256_permute2x128_si256(high0, high1, 0x31));
     const __m256i v = combine(low, high);
     const __m256i packed = _mm256_packus_epi16(_mm256_packs_epi32(v, v), _mm256_setzero_si256());
-    const std::uint32_t rgb0 = static_cast<std::uint32_t>(_mm256_cvtsi256_si32(packed));
-    const std::uint32_t rgb1 = static_cast<std::uint32_t>(_mm256_extract_epi32(packed, 4));
-    out0[0] = static_cast<std::uint8_t>(rgb0);
-    out0[1] = static_cast<std::uint8_t>(rgb0 >> 8);
-    out0[2] = static_cast<std::uint8_t>(rgb0 >> 16);
-    out1[0] = static_cast<std::uint8_t>(rgb1);
-    out1[1] = static_cast<std::uint8_t>(rgb1 >> 8);
-    out1[2] = static_cast<std::uint8_t>(rgb1 >> 16);
+    storePixel(out0, static_cast<std::uint32_t>(_mm256_cvtsi256_si32(packed)));
+    storePixel(out1, static_cast<std::uint32_t>(_mm256_extract_epi32(packed, 4)));
 }
 
 } // namespace

@@ -63,6 +63,8 @@ void verticalRowPortable(const std::uint8_t *const *rows, int n, const std::int3
 void horizontalRowAvx2(const std::uint8_t *in, std::uint8_t *out, int outWidth,
                        const AxisCoefficients &c, const SplitHorizontalTable &split);
 // Two source rows at once with the same weights (AVX2 only).
+using HorizontalRowPair = void (*)(const std::uint8_t *in0, const std::uint8_t *in1, std::uint8_t *out0, std::uint8_t *out1,
+                                   int outWidth, const SplitHorizontalTable &split);
 void horizontalRowPairAvx2(const std::uint8_t *in0, const std::uint8_t *in1, std::uint8_t *out0, std::uint8_t *out1,
                            int outWidth, const SplitHorizontalTable &split);
 void verticalRowAvx2(const std::uint8_t *const *rows, int n, const std::int32_t *k,
