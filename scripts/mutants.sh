@@ -1,6 +1,6 @@
 #!/bin/bash
 # Plants one-line faults in the batch (its dialog too), command-line, common,
-# metadata and JPEG encoder code, one at a time, and checks that the test suite notices each:
+# metadata, decoder, resampler, size search and JPEG encoder code, one at a time, and checks that the test suite notices each:
 #     scripts/mutants.sh [BUILD]        (default build/, already configured)
 # Each line of the list below is FILE|WHAT IS THERE|WHAT IT BECOMES; the
 # first text must occur exactly once. The tree is restored after each.
@@ -8,8 +8,8 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
-tests='^(tst_batch|tst_batchdialog|tst_cli|tst_savefile|tst_keepexisting|tst_numbers|tst_resizejob|tst_sizesearch|tst_decode|tst_jpeg)$'
-targets=(tovalin-cli tovalin-bench tst_batch tst_batchdialog tst_cli tst_savefile tst_keepexisting tst_numbers tst_resizejob tst_sizesearch tst_decode tst_jpeg)
+tests='^(tst_batch|tst_batchdialog|tst_cli|tst_savefile|tst_keepexisting|tst_numbers|tst_resizejob|tst_sizesearch|tst_decode|tst_jpeg|tst_resample)$'
+targets=(tovalin-cli tovalin-bench tst_batch tst_batchdialog tst_cli tst_savefile tst_keepexisting tst_numbers tst_resizejob tst_sizesearch tst_decode tst_jpeg tst_resample)
 faults=$(cat <<'LIST'
 src/batch/batchjob.cpp|if (!ownInput && (inputPaths.contains|if (false && (inputPaths.contains
 src/batch/batchjob.cpp|else if (taken.contains(p.output))|else if (false)
@@ -85,6 +85,9 @@ src/app/batchdialog.cpp|        if (suffix.isEmpty()) {|        if (false) {
 src/resize/searchencodings.cpp|            at = fits - 1; // the guess|            at = fits; // the guess
 src/resize/sizesearch.cpp|    if (bytes <= m_target - kStopWindow)\n        m_underFrom|    if (bytes <= m_target)\n        m_underFrom
 src/resize/sizesearch.cpp|    if (under == over) // nothing known|    if (!under \&\& !over) // nothing known
+src/imaging/resample/resample_avx2.cpp|storePixel(out1, static_cast<std::uint32_t>(_mm256_extract_epi32(packed, 4)));|storePixel(out1, static_cast<std::uint32_t>(_mm256_extract_epi32(packed, 0)));
+src/imaging/decode/hevc_rgb_avx2.cpp|_mm256_add_ps(value, _mm256_set1_ps(0.5f))|_mm256_add_ps(value, _mm256_set1_ps(0.49f))
+src/imaging/decode/decode_heif.cpp|        rgb[0] = r[x];|        rgb[0] = b[x];
 LIST
 )
 caught=0
