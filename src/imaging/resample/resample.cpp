@@ -155,7 +155,7 @@ namespace {
 using namespace detail;
 
 struct Plan {
-    RgbView src;
+    RgbView src; // for a stream only the size is known
     RgbView dst;
     const AxisCoefficients *horiz; // null: the width stays
     const AxisCoefficients *vert;  // null: the height stays
@@ -165,49 +165,154 @@ struct Plan {
     VerticalRow verticalRow;
 };
 
-// Output rows [begin, end). The horizontal pass feeds a small ring of
-// intermediate rows, each computed once as the vertical window slides down,
-// so no full-height intermediate image is ever allocated.
+// The tables a plan points into.
+struct Tables {
+    AxisCoefficients horiz;
+    AxisCoefficients vert;
+    SplitHorizontalTable split;
+};
+
+bool wantsAvx2(ResampleKernel kernel) { return kernel == ResampleKernel::Avx2 || (kernel == ResampleKernel::Auto && useAvx2()); }
+
+// Throws std::bad_alloc when the tables would not fit in memory.
+Plan planFor(const RgbView &src, const RgbView &dst, bool avx2, Tables &t)
+{
+    if (dst.width != src.width) {
+        t.horiz = precomputeCoefficients(src.width, dst.width);
+        if (avx2)
+            t.split = splitHorizontal(t.horiz, src.width);
+    }
+    if (dst.height != src.height)
+        t.vert = precomputeCoefficients(src.height, dst.height);
+    const bool avx2Horizontal = avx2 && t.split.groups > 0;
+    return Plan{src, dst,
+                dst.width != src.width ? &t.horiz : nullptr,
+                dst.height != src.height ? &t.vert : nullptr,
+                &t.split,
+                avx2Horizontal ? horizontalRowAvx2 : horizontalRowPortable,
+                avx2Horizontal ? horizontalRowPairAvx2 : nullptr,
+                avx2 ? verticalRowAvx2 : verticalRowPortable};
+}
+
+// Output rows [begin, end) from source rows given in order. Each source row
+// is turned into an intermediate row of the output width as it comes, into a
+// small ring, and each output row is weighed as soon as its window is
+// complete: neither a full-height intermediate nor (for a decoder feeding
+// rows) the full source is ever held.
+class RowStream {
+public:
+    RowStream(const Plan &p, int begin, int end) : m_p(p), m_next(begin), m_end(end)
+    {
+        if (!p.vert) {
+            m_firstRow = m_nextRow = begin;
+            m_endRow = end;
+            return;
+        }
+        const AxisCoefficients &v = *p.vert;
+        m_firstRow = v.first[begin];
+        int most = 0;
+        for (int y = begin; y < end; ++y) {
+            m_endRow = std::max(m_endRow, v.first[y] + v.count[y]);
+            most = std::max(most, v.count[y]);
+        }
+        // One slot more than a window: a pair of rows may land before the
+        // window that ends at the first of them is weighed.
+        m_capacity = most + 1;
+        m_slots.resize(m_capacity);
+        m_rows.resize(v.ksize);
+        m_bytes = p.dst.width * 3;
+        m_ring.resize(static_cast<std::size_t>(m_capacity) * m_bytes);
+        m_nextRow = m_firstRow;
+    }
+
+    int firstRow() const { return m_firstRow; }
+    int endRow() const { return m_endRow; }
+
+    // The next `count` source rows, `stride` bytes apart. Rows that `stay`
+    // valid after the call are weighed where they are when the width stays.
+    void push(const std::uint8_t *rows, int count, std::ptrdiff_t stride, bool stay)
+    {
+        count = std::min(count, m_endRow - m_nextRow);
+        if (!m_p.vert) {
+            horizontalOnly(rows, count, stride);
+            return;
+        }
+        for (int i = 0; i < count;) {
+            const std::uint8_t *row = rows + i * stride;
+            if (!m_p.horiz) {
+                if (stay)
+                    m_slots[m_nextRow % m_capacity] = row;
+                else
+                    std::copy_n(row, m_bytes, slot(m_nextRow));
+                ++m_nextRow, ++i;
+            } else if (m_p.horizontalRowPair && i + 1 < count) {
+                m_p.horizontalRowPair(row, row + stride, slot(m_nextRow), slot(m_nextRow + 1), m_p.dst.width, *m_p.split);
+                m_nextRow += 2, i += 2;
+            } else {
+                m_p.horizontalRow(row, slot(m_nextRow), m_p.dst.width, *m_p.horiz, *m_p.split);
+                ++m_nextRow, ++i;
+            }
+            weighReady();
+        }
+    }
+
+private:
+    std::uint8_t *slot(int row)
+    {
+        std::uint8_t *at = &m_ring[static_cast<std::size_t>(row % m_capacity) * m_bytes];
+        m_slots[row % m_capacity] = at;
+        return at;
+    }
+
+    void horizontalOnly(const std::uint8_t *rows, int count, std::ptrdiff_t stride)
+    {
+        const auto out = [&](int y) { return m_p.dst.data + y * m_p.dst.stride; };
+        for (int i = 0; i < count;) {
+            const std::uint8_t *row = rows + i * stride;
+            if (!m_p.horiz) { // the same size
+                std::copy_n(row, m_p.dst.width * 3, out(m_next));
+                ++m_next, ++i;
+            } else if (m_p.horizontalRowPair && i + 1 < count) {
+                m_p.horizontalRowPair(row, row + stride, out(m_next), out(m_next + 1), m_p.dst.width, *m_p.split);
+                m_next += 2, i += 2;
+            } else {
+                m_p.horizontalRow(row, out(m_next), m_p.dst.width, *m_p.horiz, *m_p.split);
+                ++m_next, ++i;
+            }
+        }
+        m_nextRow += count;
+    }
+
+    void weighReady()
+    {
+        const AxisCoefficients &v = *m_p.vert;
+        for (; m_next < m_end && v.first[m_next] + v.count[m_next] <= m_nextRow; ++m_next) {
+            const int first = v.first[m_next];
+            const int n = v.count[m_next];
+            for (int i = 0; i < n; ++i)
+                m_rows[i] = m_slots[(first + i) % m_capacity];
+            m_p.verticalRow(m_rows.data(), n, &v.weights[static_cast<std::size_t>(m_next) * v.ksize],
+                            m_p.dst.data + m_next * m_p.dst.stride, m_bytes);
+        }
+    }
+
+    Plan m_p;
+    int m_next;     // the next output row
+    int m_end;
+    int m_firstRow = 0;
+    int m_endRow = 0;
+    int m_nextRow = 0; // the next source row expected
+    int m_capacity = 0;
+    int m_bytes = 0;
+    std::vector<std::uint8_t> m_ring;
+    std::vector<const std::uint8_t *> m_slots; // where each ring slot's row is
+    std::vector<const std::uint8_t *> m_rows;
+};
+
 void resampleRows(const Plan &p, int begin, int end)
 {
-    const int bytes = p.dst.width * 3;
-    const std::ptrdiff_t srcStride = p.src.stride;
-    if (!p.vert) {
-        for (int y = begin; y < end; ++y)
-            p.horizontalRow(p.src.data + y * srcStride, p.dst.data + y * p.dst.stride, p.dst.width, *p.horiz, *p.split);
-        return;
-    }
-    const AxisCoefficients &v = *p.vert;
-    std::vector<const std::uint8_t *> rows(v.ksize);
-    int capacity = 0;
-    for (int y = begin; y < end; ++y)
-        capacity = std::max(capacity, v.count[y]);
-    std::vector<std::uint8_t> ring(p.horiz ? static_cast<std::size_t>(capacity) * bytes : 0);
-    int nextRow = v.first[begin]; // first source row not yet in the ring
-    for (int yy = begin; yy < end; ++yy) {
-        const int first = v.first[yy];
-        const int n = v.count[yy];
-        if (p.horiz) {
-            const auto slot = [&](int row) { return &ring[static_cast<std::size_t>(row % capacity) * bytes]; };
-            for (nextRow = std::max(nextRow, first); nextRow < first + n;) {
-                if (p.horizontalRowPair && nextRow + 1 < first + n) {
-                    p.horizontalRowPair(p.src.data + nextRow * srcStride, p.src.data + (nextRow + 1) * srcStride,
-                                          slot(nextRow), slot(nextRow + 1), p.dst.width, *p.split);
-                    nextRow += 2;
-                } else {
-                    p.horizontalRow(p.src.data + nextRow * srcStride, slot(nextRow), p.dst.width, *p.horiz, *p.split);
-                    ++nextRow;
-                }
-            }
-            for (int i = 0; i < n; ++i)
-                rows[i] = &ring[static_cast<std::size_t>((first + i) % capacity) * bytes];
-        } else {
-            for (int i = 0; i < n; ++i)
-                rows[i] = p.src.data + (first + i) * srcStride;
-        }
-        p.verticalRow(rows.data(), n, &v.weights[static_cast<std::size_t>(yy) * v.ksize],
-                      p.dst.data + yy * p.dst.stride, bytes);
-    }
+    RowStream stream(p, begin, end);
+    stream.push(p.src.data + stream.firstRow() * p.src.stride, stream.endRow() - stream.firstRow(), p.src.stride, true);
 }
 
 } // namespace
@@ -216,7 +321,6 @@ bool resampleBicubic(const RgbView &src, const RgbView &dst, ResampleKernel kern
 {
     if (!src.data || !dst.data || src.width < 1 || src.height < 1 || dst.width < 1 || dst.height < 1)
         return false;
-    const bool avx2 = kernel == ResampleKernel::Avx2 || (kernel == ResampleKernel::Auto && useAvx2());
     if (threads < 1)
         threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
@@ -226,29 +330,14 @@ bool resampleBicubic(const RgbView &src, const RgbView &dst, ResampleKernel kern
                 std::copy_n(src.data + y * src.stride, src.width * 3, dst.data + y * dst.stride);
             return true;
         }
-        AxisCoefficients horiz, vert;
-        SplitHorizontalTable split;
-        if (dst.width != src.width) {
-            horiz = precomputeCoefficients(src.width, dst.width);
-            if (avx2)
-                split = splitHorizontal(horiz, src.width);
-        }
-        if (dst.height != src.height)
-            vert = precomputeCoefficients(src.height, dst.height);
-        const bool avx2Horizontal = avx2 && split.groups > 0;
-        const Plan plan{src, dst,
-                        dst.width != src.width ? &horiz : nullptr,
-                        dst.height != src.height ? &vert : nullptr,
-                        &split,
-                        avx2Horizontal ? horizontalRowAvx2 : horizontalRowPortable,
-                        avx2Horizontal ? horizontalRowPairAvx2 : nullptr,
-                        avx2 ? verticalRowAvx2 : verticalRowPortable};
+        Tables tables;
+        const Plan plan = planFor(src, dst, wantsAvx2(kernel), tables);
 
         // Share the output rows among threads once there is enough work.
         constexpr double kMinTapsPerThread = 1 << 21;
         const double taps = static_cast<double>(dst.height) * dst.width
-                            * ((plan.horiz ? horiz.ksize * (plan.vert ? static_cast<double>(src.height) / dst.height : 1.0) : 0.0)
-                               + (plan.vert ? vert.ksize : 0));
+                            * ((plan.horiz ? tables.horiz.ksize * (plan.vert ? static_cast<double>(src.height) / dst.height : 1.0) : 0.0)
+                               + (plan.vert ? tables.vert.ksize : 0));
         const int n = static_cast<int>(std::clamp(taps / kMinTapsPerThread, 1.0, static_cast<double>(std::min(threads, dst.height))));
         std::vector<std::unique_ptr<Helper>> helpers;
         for (int i = 1; i < n; ++i)
@@ -261,6 +350,38 @@ bool resampleBicubic(const RgbView &src, const RgbView &dst, ResampleKernel kern
     } catch (const std::bad_alloc &) {
         return false;
     }
+}
+
+struct RowResampler::State {
+    Tables tables;
+    Plan plan;
+    RowStream stream;
+    State(const RgbView &src, const RgbView &dst, int begin, int end, bool avx2)
+        : plan(planFor(src, dst, avx2, tables)), stream(plan, begin, end)
+    {
+    }
+};
+
+RowResampler::RowResampler(int srcWidth, int srcHeight, const RgbView &dst, int begin, int end, ResampleKernel kernel)
+{
+    if (srcWidth < 1 || srcHeight < 1 || !dst.data || dst.width < 1 || dst.height < 1 || begin < 0 || end > dst.height || begin >= end)
+        return;
+    try {
+        m = std::make_unique<State>(RgbView{nullptr, srcWidth, srcHeight, 0}, dst, begin, end, wantsAvx2(kernel));
+    } catch (const std::bad_alloc &) {
+        m.reset();
+    }
+}
+
+RowResampler::~RowResampler() = default;
+
+int RowResampler::firstRow() const { return m ? m->stream.firstRow() : 0; }
+int RowResampler::endRow() const { return m ? m->stream.endRow() : 0; }
+
+void RowResampler::push(const std::uint8_t *rows, int count, std::ptrdiff_t stride)
+{
+    if (m)
+        m->stream.push(rows, count, stride, false);
 }
 
 } // namespace tovalin

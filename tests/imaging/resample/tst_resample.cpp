@@ -7,6 +7,9 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <cstring>
+#include <utility>
+
 using namespace tovalin;
 
 namespace {
@@ -119,6 +122,60 @@ private slots:
         const QImage portable = resampled(src, to.width(), to.height(), ResampleKernel::Portable, 1);
         const QImage avx2 = resampled(src, to.width(), to.height(), ResampleKernel::Avx2, 2);
         QVERIFY2(portable == avx2, qPrintable(firstDifference(portable, avx2)));
+    }
+
+    // Rows given a few at a time, as a decoder gives them, and the output
+    // shared between two streams as the decoder's two parts share it: the
+    // bytes of the whole picture's resampling.
+    void streamMatchesWhole_data()
+    {
+        QTest::addColumn<QSize>("from");
+        QTest::addColumn<QSize>("to");
+        QTest::addColumn<int>("chunk");
+        QTest::addColumn<int>("kernel");
+        const struct {
+            const char *name;
+            QSize from, to;
+        } sizes[] = {{"reduce", {1001, 777}, {200, 155}},    {"enlarge", {123, 77}, {301, 650}},
+                     {"width only", {640, 480}, {333, 480}}, {"height only", {640, 480}, {640, 97}},
+                     {"same size", {64, 48}, {64, 48}},      {"narrower than the kernel", {3000, 40}, {3, 39}}};
+        for (const auto &s : sizes)
+            for (int chunk : {1, 2, 5, 16})
+                for (const ResampleKernel kernel : {ResampleKernel::Portable, ResampleKernel::Avx2}) {
+                    if (kernel == ResampleKernel::Avx2 && !cpuHasAvx2())
+                        continue;
+                    QTest::addRow("%s, %d rows, %s", s.name, chunk, kernel == ResampleKernel::Avx2 ? "avx2" : "portable")
+                        << s.from << s.to << chunk << int(kernel);
+                }
+    }
+    void streamMatchesWhole()
+    {
+        QFETCH(QSize, from);
+        QFETCH(QSize, to);
+        QFETCH(int, chunk);
+        QFETCH(int, kernel);
+        const QImage src = noise(from.width(), from.height(), 11);
+        const QImage whole = resampled(src, to.width(), to.height(), ResampleKernel(kernel), 1);
+        QImage streamed(to, QImage::Format_RGB888);
+        streamed.fill(Qt::magenta);
+        const RgbView dst{streamed.bits(), to.width(), to.height(), streamed.bytesPerLine()};
+        const int split = to.height() * 16 / 25;
+        for (const auto &[begin, end] : {std::pair{0, split}, std::pair{split, to.height()}}) {
+            if (begin == end)
+                continue;
+            RowResampler stream(from.width(), from.height(), dst, begin, end, ResampleKernel(kernel));
+            QVERIFY(stream.ok());
+            // Each source row is copied out and spoilt after its push: the stream keeps its own.
+            QImage rows(from.width(), chunk, QImage::Format_RGB888);
+            for (int y = stream.firstRow(); y < from.height(); y += chunk) {
+                const int n = std::min(chunk, from.height() - y);
+                for (int r = 0; r < n; ++r)
+                    std::memcpy(rows.scanLine(r), src.constScanLine(y + r), std::size_t(from.width()) * 3);
+                stream.push(rows.constBits(), n, rows.bytesPerLine());
+                rows.fill(Qt::cyan);
+            }
+        }
+        QVERIFY2(streamed == whole, qPrintable(firstDifference(streamed, whole)));
     }
 
     void sameSizeIsACopy()
