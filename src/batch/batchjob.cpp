@@ -11,6 +11,7 @@
 #include <QSet>
 
 #include <new>
+#include <optional>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -175,14 +176,26 @@ BatchOutcome runBatchFile(const PlannedFile &file, const BatchOptions &options, 
         }
 
         ResizeRequest request;
+        request.shrink = options.mode == JobMode::TargetSize ? options.shrink : ShrinkMode::Off;
         if (options.metadata == MetadataMode::Safe)
             request.metadata = safeMetadataSegment(input.bytes);
-        DecodeResult decoded = decodeImageData(input.bytes);
+        const auto makeable = [](QSize size) {
+            return size.width() <= kMaxJpegSide && size.height() <= kMaxJpegSide && pixelsWithinBudget(size.width(), size.height());
+        };
+        // Resized as it is decoded where it can be; shrink to fit resizes
+        // the whole picture again, so it keeps it.
+        std::optional<DecodeResult> resizedAtOnce;
+        if (request.shrink == ShrinkMode::Off)
+            resizedAtOnce = decodeResizedImageData(input.bytes, [&](QSize picture) {
+                const QSize size = targetSize(options.size, picture);
+                return makeable(size) ? size : QSize();
+            });
+        DecodeResult decoded = resizedAtOnce ? std::move(*resizedAtOnce) : decodeImageData(input.bytes);
         input.bytes = QByteArray();
         if (decoded.error != DecodeError::None)
             return notDecoded(decoded.error, decoded.size);
-        const QSize size = targetSize(options.size, decoded.image.size());
-        if (size.width() > kMaxJpegSide || size.height() > kMaxJpegSide || !pixelsWithinBudget(size.width(), size.height())) {
+        const QSize size = resizedAtOnce ? decoded.image.size() : targetSize(options.size, decoded.image.size());
+        if (!makeable(size)) {
             BatchOutcome o = failed(BatchProblem::Job);
             o.job.failure = JobFailure::OutOfMemory;
             return o;
@@ -195,7 +208,6 @@ BatchOutcome runBatchFile(const PlannedFile &file, const BatchOptions &options, 
         request.settings.targetBytes = options.targetBytes;
         request.settings.encoder = options.encoder;
         request.outputPath = toStdout ? QString() : file.output;
-        request.shrink = options.mode == JobMode::TargetSize ? options.shrink : ShrinkMode::Off;
         request.shrinkFloor = options.shrinkFloor;
         // The save itself keeps a file that appeared since the check above.
         request.existing = mayReplace ? Existing::Replace : Existing::Keep;

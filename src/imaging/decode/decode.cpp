@@ -72,9 +72,11 @@ QImage applyOrientation(const QImage &image, int orientation)
     }
 }
 
+bool needsSrgbConversion(const QColorSpace &from) { return from.isValid() && from != QColorSpace(QColorSpace::SRgb); }
+
 void convertToSrgb(QImage &rgb888, const QColorSpace &from)
 {
-    if (from.isValid() && from != QColorSpace(QColorSpace::SRgb)) {
+    if (needsSrgbConversion(from)) {
         rgb888.setColorSpace(from);
         convertBandsToSrgb(rgb888);
     }
@@ -335,6 +337,15 @@ DecodeResult decodeImageData(const QByteArray &bytes)
     if (looksLikePng(p, size))
         return preparedForOutput(decodePng(p, size));
     return decodeWithQt(bytes);
+}
+
+std::optional<DecodeResult> decodeResizedImageData(const QByteArray &bytes, const SizeFor &sizeFor)
+{
+    const std::uint8_t *p = bytesOf(bytes);
+    const std::size_t size = std::size_t(bytes.size());
+    if (size >= 2 && p[0] == 0xFF && p[1] == 0xD8)
+        return decodeJpegResized(p, size, sizeFor);
+    return std::nullopt;
 }
 
 FileBytes readImageFile(const QString &path, std::int64_t headBytes)

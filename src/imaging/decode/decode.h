@@ -1,5 +1,7 @@
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
@@ -35,6 +37,17 @@ struct DecodeResult {
 // is made; files cut short or corrupt are refused.
 DecodeResult decodeImageFile(const QString &path);
 DecodeResult decodeImageData(const QByteArray &bytes);
+
+// The size a picture of the given size is to be resized to; an invalid
+// size where it is not to be resized as it is decoded.
+using SizeFor = std::function<QSize(QSize)>;
+// The picture decoded and resized bicubically to sizeFor(its size) in one
+// pass, where its rows can go straight into the resampler: a JPEG seen as
+// stored (no turn) and in sRGB. The full-size picture is never held: less
+// memory to find, clear and read back. The bytes are those of resizing the
+// picture decodeImageData gives. nullopt for any other picture, and for
+// one whose header cannot be read: the caller decodes it whole.
+std::optional<DecodeResult> decodeResizedImageData(const QByteArray &bytes, const SizeFor &sizeFor);
 
 // A picture file's bytes, read whole (a file that shrinks while it is read
 // is Truncated), or only its first `headBytes` when that is positive;

@@ -4,12 +4,17 @@
 #include <QColorSpace>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 // The format-specific decoders behind decodeImageData.
 namespace tovalin::detail {
 
 // `parts`: how many threads share the rows (the result is the same).
 DecodeResult decodeJpeg(const std::uint8_t *data, std::size_t size, int parts = 2);
+// The JPEG resized as it is decoded (see decodeResizedImageData); nullopt
+// when it is not a picture for that or cannot be read.
+std::optional<DecodeResult> decodeJpegResized(const std::uint8_t *data, std::size_t size, const SizeFor &sizeFor,
+                                              int parts = 2);
 // The size a JPEG's frame header claims; invalid when it cannot be read.
 QSize jpegClaimedSize(const std::uint8_t *data, std::size_t size);
 bool looksLikeHeif(const std::uint8_t *data, std::size_t size);
@@ -52,6 +57,8 @@ QImage convertedInBands(const QImage &image, QImage::Format format);
 // bytes as Qt's conversion; any other, or a shared one, converted in bands.
 QImage packedAsRgb888(QImage image);
 
+// Whether pixels in the colour space must be converted for sRGB output.
+bool needsSrgbConversion(const QColorSpace &from);
 // Converts an RGB888 picture to sRGB from the given colour space (no-op for
 // an invalid one or sRGB itself).
 void convertToSrgb(QImage &rgb888, const QColorSpace &from);

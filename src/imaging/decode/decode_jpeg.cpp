@@ -4,6 +4,7 @@
 #include "imaging/decode/fastmemory.h"
 #include "imaging/decode/memoryahead.h"
 #include "imaging/jpeg/jpegerror.h"
+#include "imaging/resample/resample.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <exception>
 #include <memory>
 #include <utility>
+#include <vector>
 
 // jpeglib.h first: its configuration decides which messages jerror.h has.
 // clang-format off
@@ -191,14 +193,42 @@ Header readHeader(const std::uint8_t *data, std::size_t size)
 struct Rows {
     std::uint8_t *bits;
     qsizetype stride;
-    int width;
-    int height;
     std::uint8_t *row(int y) const { return bits + y * stride; }
+    void written(int) const {}
 };
 
-// Decodes rows [first, end) into the picture; the part that reaches the
-// last row also reads to the end marker, where a file cut short shows.
-DecodeError decodeRows(const std::uint8_t *data, std::size_t size, bool cmyk, const Rows &image, int first, int end,
+// Decoded rows handed on to a resampler a few at a time, so the pair
+// kernel sees pairs and the rows are still in the cache.
+class ToResampler {
+public:
+    ToResampler(RowResampler &resampler, int width)
+        : m_resampler(resampler), m_stride(std::size_t(width) * 3), m_rows(m_stride * kRows), m_first(resampler.firstRow())
+    {
+    }
+    std::uint8_t *row(int y) { return &m_rows[std::size_t(y - m_first) * m_stride]; }
+    void written(int y)
+    {
+        if (y + 1 - m_first == kRows)
+            flush(y + 1);
+    }
+    void flush(int end)
+    {
+        m_resampler.push(m_rows.data(), end - m_first, std::ptrdiff_t(m_stride));
+        m_first = end;
+    }
+
+private:
+    static constexpr int kRows = 8;
+    RowResampler &m_resampler;
+    std::size_t m_stride;
+    std::vector<std::uint8_t> m_rows;
+    int m_first; // the source row in the first slot
+};
+
+// Decodes rows [first, end) into the sink; with `toEnd` it also reads to
+// the end marker, where a file cut short shows.
+template <typename Sink>
+DecodeError decodeRows(const std::uint8_t *data, std::size_t size, bool cmyk, Sink &sink, int first, int end, bool toEnd,
                        MemoryAhead *ahead = nullptr)
 {
     jpeg_decompress_struct cinfo{};
@@ -231,13 +261,15 @@ DecodeError decodeRows(const std::uint8_t *data, std::size_t size, bool cmyk, co
     while (int(cinfo.output_scanline) < first && err.warning == DecodeError::None)
         jpeg_skip_scanlines(&cinfo, JDIMENSION(first) - cinfo.output_scanline);
     while (int(cinfo.output_scanline) < end && err.warning == DecodeError::None) {
-        std::uint8_t *line = image.row(int(cinfo.output_scanline));
+        const int y = int(cinfo.output_scanline);
+        std::uint8_t *line = sink.row(y);
         JSAMPROW row = cmyk ? static_cast<std::uint8_t *>(cmykRow) : line;
         jpeg_read_scanlines(&cinfo, &row, 1);
         if (cmyk)
-            cmykRowToRgb(cmykRow, line, image.width);
+            cmykRowToRgb(cmykRow, line, int(cinfo.output_width));
+        sink.written(y);
     }
-    if (err.warning == DecodeError::None && end == image.height)
+    if (err.warning == DecodeError::None && toEnd)
         jpeg_finish_decompress(&cinfo); // reads up to the end marker, not past it
     result = err.warning;
 
@@ -247,6 +279,45 @@ cleanup:
     jpeg_destroy_decompress(&cinfo);
     std::free(cmykRow);
     return result;
+}
+
+// Refused before anything of the picture's size is made: a picture over the
+// memory budget, a file too short for its header's size, and a progressive
+// file whose scans end early (its coefficient arrays would be zeroed and
+// mapped in whole).
+DecodeError refusedUpFront(const Header &h, const std::uint8_t *data, std::size_t size)
+{
+    if (h.error != DecodeError::None)
+        return h.error;
+    if (!pixelsWithinBudget(h.size.width(), h.size.height()))
+        return DecodeError::TooLarge;
+    if (size < h.leastBytes || (h.progressive && !reachesEndMarker(data, size)))
+        return DecodeError::Truncated;
+    return DecodeError::None;
+}
+
+// Whether the rows of a picture of `height` are shared with a second core.
+// A baseline picture's lower part decodes there: it skips the upper rows
+// (Huffman decoding only) and reads to the end marker, so it also sees any
+// damage anywhere in the file. A 24-megapixel photo decodes about a fifth
+// faster. Skipping costs half or more of decoding in photos of phone
+// quality, so the first core takes about 16/25 of the rows: the parts then
+// end together (at half and half the lower part took 1.3 to 1.6 times as
+// long here). Not for progressive files: each part would hold all the
+// picture's coefficients and decode every scan. Only with a core to spare:
+// one after the other, the two parts take longer than one whole decoding.
+bool splitInTwo(const Header &h, int parts)
+{
+    return parts > 1 && !h.progressive && h.size.height() >= 256 && freeCores() > 0;
+}
+
+// The first core's share of `rows`.
+int upperShare(int rows) { return rows * 16 / 25; }
+
+// The parts' verdicts as one: a file cut short shows only in the lower part.
+DecodeError joined(DecodeError upper, DecodeError lower)
+{
+    return lower == DecodeError::Truncated ? lower : upper != DecodeError::None ? upper : lower;
 }
 
 } // namespace
@@ -260,53 +331,32 @@ QSize jpegClaimedSize(const std::uint8_t *data, std::size_t size)
 DecodeResult decodeJpeg(const std::uint8_t *data, std::size_t size, int parts)
 {
     const Header h = readHeader(data, size);
-    DecodeResult result{{}, h.error, h.size};
-    if (h.error != DecodeError::None)
+    DecodeResult result{{}, refusedUpFront(h, data, size), h.size};
+    if (result.error != DecodeError::None)
         return result;
-    if (!pixelsWithinBudget(h.size.width(), h.size.height())) {
-        result.error = DecodeError::TooLarge;
-        return result;
-    }
-    // Refused before anything of the picture's size is made: a file too
-    // short for its header's size, and a progressive file whose scans end
-    // early (its coefficient arrays would be zeroed and mapped in whole).
-    if (size < h.leastBytes || (h.progressive && !reachesEndMarker(data, size))) {
-        result.error = DecodeError::Truncated;
-        return result;
-    }
     QImage image(h.size, QImage::Format_RGB888);
     if (image.isNull()) {
         result.error = DecodeError::OutOfMemory;
         return result;
     }
     preferLargePages(image.bits(), std::size_t(image.sizeInBytes()));
-    // A baseline picture's lower part decodes on the second core: it skips
-    // the upper rows (Huffman decoding only) and reads to the end marker, so
-    // it also sees any damage anywhere in the file. A 24-megapixel photo
-    // decodes about a fifth faster. Skipping costs half or more of decoding
-    // in photos of phone quality, so the first core takes about 16/25 of
-    // the rows: the parts then end together (at half and half the lower
-    // part took 1.3 to 1.6 times as long here). Not for progressive files:
-    // each part would hold all the picture's coefficients and decode every scan.
-    // Only with a core to spare: one after the other, the two parts take
-    // longer than one whole decoding.
-    const bool split2 = parts > 1 && !h.progressive && h.size.height() >= 256 && freeCores() > 0;
-    const int split = split2 ? h.size.height() * 16 / 25 / 16 * 16 : h.size.height();
-    const Rows rows{image.bits(), image.bytesPerLine(), image.width(), image.height()};
+    const int height = h.size.height();
+    const int split = splitInTwo(h, parts) ? upperShare(height) / 16 * 16 : height;
+    Rows rows{image.bits(), image.bytesPerLine()};
     DecodeError lower = DecodeError::None;
     std::unique_ptr<Helper> second;
-    if (split < h.size.height())
-        second = std::make_unique<Helper>([&] { lower = decodeRows(data, size, h.cmyk, rows, split, h.size.height()); });
+    if (split < height)
+        second = std::make_unique<Helper>([&] { lower = decodeRows(data, size, h.cmyk, rows, split, height, true); });
     // The whole 13-megapixel progressive job took 160 against 185 ms here
     // with the picture's rows mapped ahead, and about a further 20 ms less
     // with the coefficient arrays too (medians, other programs using memory
     // between runs), without the occasional 0.1 s stall of large pages.
     MemoryAhead ahead(image.bits(), std::size_t(image.sizeInBytes()));
     const bool mapAhead = parts > 1 && h.progressive;
-    const DecodeError upper = decodeRows(data, size, h.cmyk, rows, 0, split, mapAhead ? &ahead : nullptr);
+    const DecodeError upper = decodeRows(data, size, h.cmyk, rows, 0, split, split == height, mapAhead ? &ahead : nullptr);
     if (second)
         second->wait();
-    result.error = lower == DecodeError::Truncated ? lower : upper != DecodeError::None ? upper : lower;
+    result.error = joined(upper, lower);
     if (result.error != DecodeError::None)
         return result;
     if (!h.icc.isEmpty())
@@ -314,6 +364,55 @@ DecodeResult decodeJpeg(const std::uint8_t *data, std::size_t size, int parts)
     result.image = applyOrientation(image, h.orientation);
     if (result.image.isNull())
         result.error = DecodeError::OutOfMemory;
+    return result;
+}
+
+std::optional<DecodeResult> decodeJpegResized(const std::uint8_t *data, std::size_t size, const SizeFor &sizeFor, int parts)
+{
+    const Header h = readHeader(data, size);
+    // Only a picture seen as stored and already in sRGB: a turn or a colour
+    // conversion would come before the resampling.
+    if (h.error != DecodeError::None || h.cmyk || h.orientation != 1
+        || (!h.icc.isEmpty() && needsSrgbConversion(QColorSpace::fromIccProfile(h.icc))))
+        return std::nullopt;
+    const QSize to = sizeFor(h.size);
+    if (!to.isValid() || to.isEmpty() || to == h.size)
+        return std::nullopt;
+    DecodeResult result{{}, refusedUpFront(h, data, size), h.size};
+    if (result.error != DecodeError::None)
+        return result;
+    QImage image(to, QImage::Format_RGB888);
+    if (image.isNull()) {
+        result.error = DecodeError::OutOfMemory;
+        return result;
+    }
+    const RgbView out{image.bits(), to.width(), to.height(), image.bytesPerLine()};
+    const int height = h.size.height();
+    // The output rows are shared as the source rows are for a whole picture.
+    const int split = splitInTwo(h, parts) ? upperShare(to.height()) : to.height();
+    const auto part = [&](int begin, int end, MemoryAhead *ahead) {
+        RowResampler resampler(h.size.width(), height, out, begin, end);
+        if (!resampler.ok())
+            return DecodeError::OutOfMemory;
+        ToResampler sink(resampler, h.size.width());
+        const bool last = end == to.height();
+        const DecodeError e = decodeRows(data, size, false, sink, resampler.firstRow(), last ? height : resampler.endRow(), last, ahead);
+        if (e == DecodeError::None)
+            sink.flush(last ? height : resampler.endRow());
+        return e;
+    };
+    DecodeError lower = DecodeError::None;
+    std::unique_ptr<Helper> second;
+    if (split < to.height())
+        second = std::make_unique<Helper>([&] { lower = part(split, to.height(), nullptr); });
+    MemoryAhead ahead(image.bits(), std::size_t(image.sizeInBytes()));
+    const bool mapAhead = parts > 1 && h.progressive;
+    const DecodeError upper = part(0, split, mapAhead ? &ahead : nullptr);
+    if (second)
+        second->wait();
+    result.error = joined(upper, lower);
+    if (result.error == DecodeError::None)
+        result.image = image;
     return result;
 }
 

@@ -3,6 +3,7 @@
 #include "imaging/decode/heif_boxes.h"
 #include "imaging/decode/hevc_rgb.h"
 #include "imaging/jpeg/jpeg.h"
+#include "imaging/resample/resample.h"
 #include "../../testfiles.h"
 #include "../../testphoto.h"
 #include "common/cpufeatures.h"
@@ -139,6 +140,17 @@ class TestDecode : public QObject {
         f.write(bytes);
     }
 
+    // Resized as it is decoded, a bad file is refused for the same reason
+    // (or left to the whole decoding).
+    static void refusedAlsoWhenResizedAtOnce(const QByteArray &bytes, DecodeError expected)
+    {
+        const std::optional<DecodeResult> r = decodeResizedImageData(bytes, [](QSize size) { return size / 2; });
+        if (r) {
+            QVERIFY(r->image.isNull());
+            QCOMPARE(r->error, expected);
+        }
+    }
+
 private slots:
     // The picture as seen: a red corner at the top left of a 40x20 picture
     // ends up where the EXIF orientation says.
@@ -239,6 +251,68 @@ private slots:
         QCOMPARE(two.error, Error::None);
         QVERIFY(one.image == two.image);
         QVERIFY(one.image == QImage::fromData(jpeg).convertToFormat(QImage::Format_RGB888));
+    }
+
+    // A JPEG resized as it is decoded gives the bytes of resizing the whole
+    // decoded picture, whether one core or two share its rows.
+    void resizedAtOnceMatchesWhole_data()
+    {
+        QTest::addColumn<QByteArray>("jpeg");
+        QTest::addColumn<QSize>("to");
+        const QByteArray tall = encodeJpeg(testPhoto(700, 1201), 30).bytes;
+        QImage srgb = testPhoto(400, 300);
+        srgb.setColorSpace(QColorSpace(QColorSpace::SRgb));
+        QTest::newRow("baseline 4:2:0, odd height, reduced") << tall << QSize(333, 500);
+        QTest::newRow("baseline, enlarged") << tall << QSize(900, 1500);
+        QTest::newRow("baseline, width only") << tall << QSize(351, 1201);
+        QTest::newRow("baseline, height only") << tall << QSize(700, 257);
+        QTest::newRow("progressive") << encoded(testPhoto(640, 512), "jpeg", true) << QSize(320, 256);
+        QTest::newRow("grey") << encoded(testPhoto(300, 300).convertToFormat(QImage::Format_Grayscale8), "jpeg") << QSize(100, 99);
+        QTest::newRow("restart markers") << fileContents(data("restarts.jpg")) << QSize(50, 31);
+        QTest::newRow("sRGB profile") << encoded(srgb, "jpeg") << QSize(200, 150);
+    }
+    void resizedAtOnceMatchesWhole()
+    {
+        QFETCH(QByteArray, jpeg);
+        QFETCH(QSize, to);
+        const DecodeResult whole = decodeImageData(jpeg);
+        QCOMPARE(whole.error, Error::None);
+        QImage expected(to, QImage::Format_RGB888);
+        QVERIFY(resampleBicubic({const_cast<uchar *>(whole.image.constBits()), whole.image.width(), whole.image.height(), whole.image.bytesPerLine()},
+                                {expected.bits(), to.width(), to.height(), expected.bytesPerLine()}));
+        const auto *p = reinterpret_cast<const std::uint8_t *>(jpeg.constData());
+        for (const int parts : {1, 2}) {
+            const std::optional<DecodeResult> d = detail::decodeJpegResized(p, std::size_t(jpeg.size()), [&](QSize size) {
+                return size == whole.image.size() ? to : QSize();
+            }, parts);
+            QVERIFY(d.has_value());
+            QCOMPARE(d->error, Error::None);
+            QVERIFY2(d->image == expected, qPrintable(QStringLiteral("%1 part(s)").arg(parts)));
+        }
+    }
+
+    // Pictures whose rows cannot go straight into the resampler are left to
+    // the whole decoding: turned or wide-gamut ones (the turn or conversion
+    // comes first), other formats, and sizes not to be made this way.
+    void resizedAtOnceDeclines_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QSize>("to");
+        QImage p3 = testPhoto(64, 48);
+        p3.setColorSpace(QColorSpace(QColorSpace::DisplayP3));
+        const QByteArray plain = encoded(testPhoto(64, 48), "jpeg");
+        QTest::newRow("turned (EXIF orientation 6)") << fileContents(data("exif.jpg")) << QSize(100, 150);
+        QTest::newRow("Display P3 profile") << encoded(p3, "jpeg") << QSize(32, 24);
+        QTest::newRow("PNG") << encoded(testPhoto(64, 48), "png") << QSize(32, 24);
+        QTest::newRow("same size") << plain << QSize(64, 48);
+        QTest::newRow("no size") << plain << QSize();
+    }
+    void resizedAtOnceDeclines()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QSize, to);
+        QVERIFY(decodeImageData(bytes).error == Error::None);
+        QVERIFY(!decodeResizedImageData(bytes, [&](QSize) { return to; }).has_value());
     }
 
     // Each EXIF orientation, pixel by pixel, as the standard defines it
@@ -565,6 +639,7 @@ private slots:
         const DecodeResult d = decodeImageFile(path(name));
         QVERIFY(d.image.isNull());
         QCOMPARE(d.error, expected);
+        refusedAlsoWhenResizedAtOnce(bytes, expected);
     }
 
     // What libjpeg reports as corrupt inside the picture's data is refused;
@@ -593,6 +668,7 @@ private slots:
         const DecodeResult d = decodeImageData(bytes);
         QCOMPARE(d.error, expected);
         QVERIFY(d.image.isNull());
+        refusedAlsoWhenResizedAtOnce(bytes, expected);
     }
 
     void cameraOdditiesAreAccepted_data()
