@@ -1,7 +1,8 @@
 // The picture front door: any bytes -> decode -> small resize -> encode.
 // The HEIF box reader also reads every input on its own.
 // A picture that decodes must resize and encode; nothing may crash, read
-// out of bounds or allocate beyond the pixel budget.
+// out of bounds or allocate beyond the pixel budget. Resized as it is
+// decoded, it must be refused alike or give the same pixels.
 #include "imaging/decode/decode.h"
 #include "imaging/decode/heif_boxes.h"
 #include "imaging/image.h"
@@ -9,15 +10,19 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     // The HEIF box reader sees every input, not only those with a HEIF brand.
     tovalin::detail::readHeifSizes(data, size);
-    const tovalin::DecodeResult d =
-        tovalin::decodeImageData(QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size)));
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    const tovalin::DecodeResult d = tovalin::decodeImageData(bytes);
+    const std::optional<tovalin::DecodeResult> r = tovalin::decodeResizedImageData(bytes, [](QSize) { return QSize(17, 11); });
+    if (r && (r->error == tovalin::DecodeError::None) == r->image.isNull())
+        std::abort();
     if (d.error != tovalin::DecodeError::None) {
-        if (!d.image.isNull())
+        if (!d.image.isNull() || (r && r->error == tovalin::DecodeError::None && d.error != tovalin::DecodeError::OutOfMemory))
             std::abort();
         return 0;
     }
@@ -26,6 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     tovalin::ImageHolder h;
     h.setImage(d.image);
     if (h.resize(17, 11) != tovalin::ResizeOutcome::Done)
+        std::abort();
+    if (r && (r->error != tovalin::DecodeError::None || r->image != h.image()))
         std::abort();
     if (tovalin::encodeJpeg(h.image(), 128).error != tovalin::EncodeError::None)
         std::abort();
