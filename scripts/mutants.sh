@@ -88,6 +88,11 @@ src/resize/sizesearch.cpp|    if (under == over) // nothing known|    if (!under
 src/imaging/resample/resample_avx2.cpp|storePixel(out1, static_cast<std::uint32_t>(_mm256_extract_epi32(packed, 4)));|storePixel(out1, static_cast<std::uint32_t>(_mm256_extract_epi32(packed, 0)));
 src/imaging/decode/hevc_rgb_avx2.cpp|_mm256_add_ps(value, _mm256_set1_ps(0.5f))|_mm256_add_ps(value, _mm256_set1_ps(0.49f))
 src/imaging/decode/decode_heif.cpp|        rgb[0] = r[x];|        rgb[0] = b[x];
+src/imaging/resample/resample.cpp|        m_capacity = most + 1;|        m_capacity = most;
+src/imaging/decode/decode_jpeg.cpp|    if (h.error != DecodeError::None \|\| h.cmyk \|\| h.orientation != 1|    if (h.error != DecodeError::None \|\| h.cmyk
+src/imaging/decode/decode_jpeg.cpp|resampler.firstRow(), last ? height : resampler.endRow(), last, ahead);|resampler.firstRow(), last ? height : resampler.endRow(), false, ahead);
+src/imaging/decode/decode_jpeg.cpp|            sink.flush(last ? height : resampler.endRow());|            ;
+src/batch/batchjob.cpp|const QSize size = resizedAtOnce ? decoded.image.size() : targetSize|const QSize size = targetSize
 LIST
 )
 caught=0
