@@ -12,6 +12,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -389,17 +390,22 @@ std::optional<DecodeResult> decodeJpegResized(const std::uint8_t *data, std::siz
     const RgbView out{image.bits(), to.width(), to.height(), image.bytesPerLine()};
     const int height = h.size.height();
     // The output rows are shared as the source rows are for a whole picture.
-    const int split = splitInTwo(h, parts) ? upperShare(to.height()) : to.height();
+    const int split = splitInTwo(h, parts) && to.height() > 1 ? upperShare(to.height()) : to.height();
+    // Runs on a helper too: what it cannot have is a result, never an exception.
     const auto part = [&](int begin, int end, MemoryAhead *ahead) {
-        RowResampler resampler(h.size.width(), height, out, begin, end);
-        if (!resampler.ok())
+        try {
+            RowResampler resampler(h.size.width(), height, out, begin, end);
+            if (!resampler.ok())
+                return DecodeError::OutOfMemory;
+            ToResampler sink(resampler, h.size.width());
+            const bool last = end == to.height();
+            const DecodeError e = decodeRows(data, size, false, sink, resampler.firstRow(), last ? height : resampler.endRow(), last, ahead);
+            if (e == DecodeError::None)
+                sink.flush(last ? height : resampler.endRow());
+            return e;
+        } catch (const std::bad_alloc &) {
             return DecodeError::OutOfMemory;
-        ToResampler sink(resampler, h.size.width());
-        const bool last = end == to.height();
-        const DecodeError e = decodeRows(data, size, false, sink, resampler.firstRow(), last ? height : resampler.endRow(), last, ahead);
-        if (e == DecodeError::None)
-            sink.flush(last ? height : resampler.endRow());
-        return e;
+        }
     };
     DecodeError lower = DecodeError::None;
     std::unique_ptr<Helper> second;

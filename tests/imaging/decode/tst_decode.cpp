@@ -266,6 +266,7 @@ private slots:
         QTest::newRow("baseline, enlarged") << tall << QSize(900, 1500);
         QTest::newRow("baseline, width only") << tall << QSize(351, 1201);
         QTest::newRow("baseline, height only") << tall << QSize(700, 257);
+        QTest::newRow("baseline, one row") << tall << QSize(333, 1);
         QTest::newRow("progressive") << encoded(testPhoto(640, 512), "jpeg", true) << QSize(320, 256);
         QTest::newRow("grey") << encoded(testPhoto(300, 300).convertToFormat(QImage::Format_Grayscale8), "jpeg") << QSize(100, 99);
         QTest::newRow("restart markers") << fileContents(data("restarts.jpg")) << QSize(50, 31);
