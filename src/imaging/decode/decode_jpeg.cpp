@@ -377,7 +377,7 @@ std::optional<DecodeResult> decodeJpegResized(const std::uint8_t *data, std::siz
         || (!h.icc.isEmpty() && needsSrgbConversion(QColorSpace::fromIccProfile(h.icc))))
         return std::nullopt;
     const QSize to = sizeFor(h.size);
-    if (!to.isValid() || to.isEmpty() || to == h.size)
+    if (!to.isValid() || to.isEmpty() || to == h.size || !pixelsWithinBudget(to.width(), to.height()))
         return std::nullopt;
     DecodeResult result{{}, refusedUpFront(h, data, size), h.size};
     if (result.error != DecodeError::None)
