@@ -11,7 +11,6 @@
 #include <QSet>
 
 #include <new>
-#include <optional>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -184,17 +183,17 @@ BatchOutcome runBatchFile(const PlannedFile &file, const BatchOptions &options, 
         };
         // Resized as it is decoded where it can be; shrink to fit resizes
         // the whole picture again, so it keeps it.
-        std::optional<DecodeResult> resizedAtOnce;
+        SizeFor resizeTo;
         if (request.shrink == ShrinkMode::Off)
-            resizedAtOnce = decodeResizedImageData(input.bytes, [&](QSize picture) {
+            resizeTo = [&](QSize picture) {
                 const QSize size = targetSize(options.size, picture);
                 return makeable(size) ? size : QSize();
-            });
-        DecodeResult decoded = resizedAtOnce ? std::move(*resizedAtOnce) : decodeImageData(input.bytes);
+            };
+        DecodeResult decoded = decodeImageData(input.bytes, resizeTo);
         input.bytes = QByteArray();
         if (decoded.error != DecodeError::None)
             return notDecoded(decoded.error, decoded.size);
-        const QSize size = resizedAtOnce ? decoded.image.size() : targetSize(options.size, decoded.image.size());
+        const QSize size = decoded.resized ? decoded.image.size() : targetSize(options.size, decoded.image.size());
         if (!makeable(size)) {
             BatchOutcome o = failed(BatchProblem::Job);
             o.job.failure = JobFailure::OutOfMemory;

@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <optional>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
@@ -18,11 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     tovalin::detail::readHeifSizes(data, size);
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
     const tovalin::DecodeResult d = tovalin::decodeImageData(bytes);
-    const std::optional<tovalin::DecodeResult> r = tovalin::decodeResizedImageData(bytes, [](QSize) { return QSize(17, 11); });
-    if (r && (r->error == tovalin::DecodeError::None) == r->image.isNull())
+    const tovalin::DecodeResult r = tovalin::decodeImageData(bytes, [](QSize) { return QSize(17, 11); });
+    if ((r.error == tovalin::DecodeError::None) == r.image.isNull())
         std::abort();
     if (d.error != tovalin::DecodeError::None) {
-        if (!d.image.isNull() || (r && r->error == tovalin::DecodeError::None && d.error != tovalin::DecodeError::OutOfMemory))
+        if (!d.image.isNull() || (r.error == tovalin::DecodeError::None && d.error != tovalin::DecodeError::OutOfMemory))
             std::abort();
         return 0;
     }
@@ -32,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     h.setImage(d.image);
     if (h.resize(17, 11) != tovalin::ResizeOutcome::Done)
         std::abort();
-    if (r && (r->error != tovalin::DecodeError::None || r->image != h.image()))
+    if (r.error != tovalin::DecodeError::None || r.image != (r.resized ? h.image() : d.image))
         std::abort();
     if (tovalin::encodeJpeg(h.image(), 128).error != tovalin::EncodeError::None)
         std::abort();

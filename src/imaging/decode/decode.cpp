@@ -74,6 +74,11 @@ QImage applyOrientation(const QImage &image, int orientation)
 
 bool needsSrgbConversion(const QColorSpace &from) { return from.isValid() && from != QColorSpace(QColorSpace::SRgb); }
 
+bool resizedAtOnce(QSize from, QSize to)
+{
+    return to.isValid() && !to.isEmpty() && to != from && pixelsWithinBudget(to.width(), to.height());
+}
+
 void convertToSrgb(QImage &rgb888, const QColorSpace &from)
 {
     if (needsSrgbConversion(from)) {
@@ -324,29 +329,25 @@ QImage normalizeForOutput(QImage image)
     return image;
 }
 
-DecodeResult decodeImageData(const QByteArray &bytes)
+DecodeResult decodeImageData(const QByteArray &bytes, const SizeFor &resizeTo)
 {
     const std::uint8_t *p = bytesOf(bytes);
     const std::size_t size = std::size_t(bytes.size());
     // Any start-of-image marker: libjpeg passes over stray bytes before the
     // next marker, and checks the rest as it does for every JPEG.
-    if (size >= 2 && p[0] == 0xFF && p[1] == 0xD8)
+    if (size >= 2 && p[0] == 0xFF && p[1] == 0xD8) {
+        if (resizeTo)
+            if (std::optional<DecodeResult> resized = decodeJpegResized(p, size, resizeTo))
+                return std::move(*resized);
         return decodeJpeg(p, size);
+    }
     if (looksLikeHeif(p, size))
-        return decodeHeif(p, size);
+        return decodeHeif(p, size, resizeTo);
     if (looksLikePng(p, size))
         return preparedForOutput(decodePng(p, size));
     return decodeWithQt(bytes);
 }
 
-std::optional<DecodeResult> decodeResizedImageData(const QByteArray &bytes, const SizeFor &sizeFor)
-{
-    const std::uint8_t *p = bytesOf(bytes);
-    const std::size_t size = std::size_t(bytes.size());
-    if (size >= 2 && p[0] == 0xFF && p[1] == 0xD8)
-        return decodeJpegResized(p, size, sizeFor);
-    return std::nullopt;
-}
 
 FileBytes readImageFile(const QString &path, std::int64_t headBytes)
 {

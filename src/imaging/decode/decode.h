@@ -1,7 +1,6 @@
 #pragma once
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
@@ -27,6 +26,7 @@ struct DecodeResult {
     QImage image; // Format_RGB888 in sRGB, null on failure
     DecodeError error = DecodeError::None;
     QSize size;   // the size the file claims, when known (TooLarge)
+    bool resized = false; // the image is resizeTo(the picture's size), made as it was decoded
 };
 
 // Reads a picture, choosing the decoder by its content: JPEG (data after
@@ -35,19 +35,17 @@ struct DecodeResult {
 // applied, colours in sRGB, transparency blended over white. Pictures over
 // the memory budget are refused from their header, before any pixel buffer
 // is made; files cut short or corrupt are refused.
-DecodeResult decodeImageFile(const QString &path);
-DecodeResult decodeImageData(const QByteArray &bytes);
-
-// The size a picture of the given size is to be resized to; an invalid
-// size where it is not to be resized as it is decoded.
+//
+// With `resizeTo`, a picture whose rows can go straight into the resampler
+// (a JPEG seen as stored, or a HEIF picture, in sRGB) comes bicubically
+// resized to resizeTo(its size) (`resized` set), with the bytes of resizing
+// the whole picture: the full-size picture is never held, so there is less
+// memory to find, clear and read back. Any other picture, or an invalid or
+// unchanged size, comes whole.
 using SizeFor = std::function<QSize(QSize)>;
-// The picture decoded and resized bicubically to sizeFor(its size) in one
-// pass, where its rows can go straight into the resampler: a JPEG seen as
-// stored (no turn) and in sRGB. The full-size picture is never held: less
-// memory to find, clear and read back. The bytes are those of resizing the
-// picture decodeImageData gives. nullopt for any other picture, and for
-// one whose header cannot be read: the caller decodes it whole.
-std::optional<DecodeResult> decodeResizedImageData(const QByteArray &bytes, const SizeFor &sizeFor);
+DecodeResult decodeImageFile(const QString &path);
+DecodeResult decodeImageData(const QByteArray &bytes, const SizeFor &resizeTo = {});
+
 
 // A picture file's bytes, read whole (a file that shrinks while it is read
 // is Truncated), or only its first `headBytes` when that is positive;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -75,6 +76,64 @@ void interleaveRow(const std::uint8_t *r, const std::uint8_t *g, const std::uint
     }
 }
 
+// The decoded picture's rows as RGB888, from the planes or rows libheif holds.
+struct HeifRows {
+    int width;
+    bool planes; // three 8-bit planes; else interleaved RGB or RGBA rows
+    bool alpha;
+    const std::uint8_t *plane[3];
+    int stride[3];
+
+    void row(int y, std::uint8_t *out) const
+    {
+        const std::uint8_t *first = plane[0] + std::size_t(y) * stride[0];
+        if (alpha)
+            blendRowOverWhite(first, out, width);
+        else if (planes)
+            interleaveRow(first, plane[1] + std::size_t(y) * stride[1], plane[2] + std::size_t(y) * stride[2], out, width);
+        else
+            std::memcpy(out, first, std::size_t(width) * 3);
+    }
+};
+
+// Output rows [begin, end) of `out` from a picture of `height` rows.
+DecodeError resampleRows(const HeifRows &rows, int height, const RgbView &out, int begin, int end)
+{
+    try {
+        RowResampler resampler(rows.width, height, out, begin, end);
+        if (!resampler.ok())
+            return DecodeError::OutOfMemory;
+        RowsToResampler sink(resampler, rows.width);
+        for (int y = resampler.firstRow(); y < resampler.endRow(); ++y) {
+            rows.row(y, sink.row(y));
+            sink.written(y);
+        }
+        sink.flush(resampler.endRow());
+        return DecodeError::None;
+    } catch (const std::bad_alloc &) { // on a helper too: a result, never an exception
+        return DecodeError::OutOfMemory;
+    }
+}
+
+// The picture resized to `to` straight from libheif's rows, the lower half
+// of the output on a helper where a core is free.
+QImage resampled(const HeifRows &rows, int height, QSize to)
+{
+    QImage image(to, QImage::Format_RGB888);
+    if (image.isNull())
+        return {};
+    const RgbView out{image.bits(), to.width(), to.height(), image.bytesPerLine()};
+    const int split = std::max(1, to.height() / 2);
+    DecodeError lower = DecodeError::None;
+    std::optional<Helper> second;
+    if (split < to.height())
+        second.emplace([&] { lower = resampleRows(rows, height, out, split, to.height()); });
+    const DecodeError upper = resampleRows(rows, height, out, 0, split);
+    if (second)
+        second->wait();
+    return upper == DecodeError::None && lower == DecodeError::None ? image : QImage();
+}
+
 DecodeError errorOf(const heif_error &e)
 {
     if (e.subcode == heif_suberror_Security_limit_exceeded)
@@ -131,7 +190,7 @@ bool looksLikeHeif(const std::uint8_t *data, std::size_t size)
     return false;
 }
 
-DecodeResult decodeHeif(const std::uint8_t *data, std::size_t size)
+DecodeResult decodeHeif(const std::uint8_t *data, std::size_t size, const SizeFor &resizeTo)
 {
     const HeifApi *api = HeifApi::get();
     if (!api)
@@ -214,6 +273,16 @@ DecodeResult decodeHeif(const std::uint8_t *data, std::size_t size)
         result.error = DecodeError::Damaged;
         return result;
     }
+    const HeifRows rows{width, planes, alpha, {plane[0], plane[1], plane[2]}, {stride[0], stride[1], stride[2]}};
+    const QColorSpace colours = profileOf(heif, handle.get());
+    const QSize to = resizeTo && !needsSrgbConversion(colours) ? resizeTo(QSize(width, height)) : QSize();
+    if (resizedAtOnce(QSize(width, height), to)) {
+        result.size = QSize(width, height);
+        result.image = resampled(rows, height, to);
+        result.error = result.image.isNull() ? DecodeError::OutOfMemory : DecodeError::None;
+        result.resized = !result.image.isNull();
+        return result;
+    }
     QImage image;
     if (!planes && !alpha && stride[0] % 4 == 0 && reinterpret_cast<std::uintptr_t>(plane[0]) % 4 == 0) {
         // The picture is libheif's own buffer, released with the picture:
@@ -228,22 +297,14 @@ DecodeResult decodeHeif(const std::uint8_t *data, std::size_t size)
         image = QImage(width, height, QImage::Format_RGB888);
         if (!image.isNull())
             preferLargePages(image.bits(), std::size_t(image.sizeInBytes()));
-        for (int y = 0; !image.isNull() && y < height; ++y) {
-            std::uint8_t *out = image.scanLine(y);
-            if (alpha)
-                blendRowOverWhite(plane[0] + std::size_t(y) * stride[0], out, width);
-            else if (planes)
-                interleaveRow(plane[0] + std::size_t(y) * stride[0], plane[1] + std::size_t(y) * stride[1],
-                              plane[2] + std::size_t(y) * stride[2], out, width);
-            else
-                std::memcpy(out, plane[0] + std::size_t(y) * stride[0], std::size_t(width) * 3);
-        }
+        for (int y = 0; !image.isNull() && y < height; ++y)
+            rows.row(y, image.scanLine(y));
     }
     if (image.isNull()) {
         result.error = DecodeError::OutOfMemory;
         return result;
     }
-    convertToSrgb(image, profileOf(heif, handle.get()));
+    convertToSrgb(image, colours);
     result.size = image.size();
     result.image = std::move(image);
     return result;

@@ -5,20 +5,24 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
+
+#include "imaging/resample/resample.h"
 
 // The format-specific decoders behind decodeImageData.
 namespace tovalin::detail {
 
 // `parts`: how many threads share the rows (the result is the same).
 DecodeResult decodeJpeg(const std::uint8_t *data, std::size_t size, int parts = 2);
-// The JPEG resized as it is decoded (see decodeResizedImageData); nullopt
-// when it is not a picture for that or cannot be read.
+// The JPEG resized as it is decoded (see decodeImageData); nullopt when
+// it is not a picture for that, its size not one to make, or its header
+// cannot be read: the caller decodes it whole.
 std::optional<DecodeResult> decodeJpegResized(const std::uint8_t *data, std::size_t size, const SizeFor &sizeFor,
                                               int parts = 2);
 // The size a JPEG's frame header claims; invalid when it cannot be read.
 QSize jpegClaimedSize(const std::uint8_t *data, std::size_t size);
 bool looksLikeHeif(const std::uint8_t *data, std::size_t size);
-DecodeResult decodeHeif(const std::uint8_t *data, std::size_t size);
+DecodeResult decodeHeif(const std::uint8_t *data, std::size_t size, const SizeFor &resizeTo = {});
 // A PNG as Qt's reader gives it (format, colour table, colour space), not
 // yet prepared for output.
 DecodeResult decodePng(const std::uint8_t *data, std::size_t size);
@@ -56,6 +60,39 @@ QImage convertedInBands(const QImage &image, QImage::Format format);
 // is all 255) in its own memory, with no second full-size buffer, the same
 // bytes as Qt's conversion; any other, or a shared one, converted in bands.
 QImage packedAsRgb888(QImage image);
+
+// Whether `to` is a size a picture of `from` is resized to as it is decoded.
+bool resizedAtOnce(QSize from, QSize to);
+
+// Rows handed on to a resampler a few at a time, as they are made, so the
+// pair kernel sees pairs and the rows are still in the cache.
+class RowsToResampler {
+public:
+    RowsToResampler(RowResampler &resampler, int width)
+        : m_resampler(resampler), m_stride(std::size_t(width) * 3), m_rows(m_stride * kRows), m_first(resampler.firstRow())
+    {
+    }
+    // Where source row y is to be written; rows come in order.
+    std::uint8_t *row(int y) { return &m_rows[std::size_t(y - m_first) * m_stride]; }
+    void written(int y)
+    {
+        if (y + 1 - m_first == kRows)
+            flush(y + 1);
+    }
+    // Hands on the rows written before `end`.
+    void flush(int end)
+    {
+        m_resampler.push(m_rows.data(), end - m_first, std::ptrdiff_t(m_stride));
+        m_first = end;
+    }
+
+private:
+    static constexpr int kRows = 8;
+    RowResampler &m_resampler;
+    std::size_t m_stride;
+    std::vector<std::uint8_t> m_rows;
+    int m_first; // the source row in the first slot
+};
 
 // Whether pixels in the colour space must be converted for sRGB output.
 bool needsSrgbConversion(const QColorSpace &from);

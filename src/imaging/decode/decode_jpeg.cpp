@@ -4,7 +4,6 @@
 #include "imaging/decode/fastmemory.h"
 #include "imaging/decode/memoryahead.h"
 #include "imaging/jpeg/jpegerror.h"
-#include "imaging/resample/resample.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -198,34 +197,6 @@ struct Rows {
     void written(int) const {}
 };
 
-// Decoded rows handed on to a resampler a few at a time, so the pair
-// kernel sees pairs and the rows are still in the cache.
-class ToResampler {
-public:
-    ToResampler(RowResampler &resampler, int width)
-        : m_resampler(resampler), m_stride(std::size_t(width) * 3), m_rows(m_stride * kRows), m_first(resampler.firstRow())
-    {
-    }
-    std::uint8_t *row(int y) { return &m_rows[std::size_t(y - m_first) * m_stride]; }
-    void written(int y)
-    {
-        if (y + 1 - m_first == kRows)
-            flush(y + 1);
-    }
-    void flush(int end)
-    {
-        m_resampler.push(m_rows.data(), end - m_first, std::ptrdiff_t(m_stride));
-        m_first = end;
-    }
-
-private:
-    static constexpr int kRows = 8;
-    RowResampler &m_resampler;
-    std::size_t m_stride;
-    std::vector<std::uint8_t> m_rows;
-    int m_first; // the source row in the first slot
-};
-
 // Decodes rows [first, end) into the sink; with `toEnd` it also reads to
 // the end marker, where a file cut short shows.
 template <typename Sink>
@@ -377,7 +348,7 @@ std::optional<DecodeResult> decodeJpegResized(const std::uint8_t *data, std::siz
         || (!h.icc.isEmpty() && needsSrgbConversion(QColorSpace::fromIccProfile(h.icc))))
         return std::nullopt;
     const QSize to = sizeFor(h.size);
-    if (!to.isValid() || to.isEmpty() || to == h.size || !pixelsWithinBudget(to.width(), to.height()))
+    if (!resizedAtOnce(h.size, to))
         return std::nullopt;
     DecodeResult result{{}, refusedUpFront(h, data, size), h.size};
     if (result.error != DecodeError::None)
@@ -397,7 +368,7 @@ std::optional<DecodeResult> decodeJpegResized(const std::uint8_t *data, std::siz
             RowResampler resampler(h.size.width(), height, out, begin, end);
             if (!resampler.ok())
                 return DecodeError::OutOfMemory;
-            ToResampler sink(resampler, h.size.width());
+            RowsToResampler sink(resampler, h.size.width());
             const bool last = end == to.height();
             const DecodeError e = decodeRows(data, size, false, sink, resampler.firstRow(), last ? height : resampler.endRow(), last, ahead);
             if (e == DecodeError::None)
@@ -417,8 +388,10 @@ std::optional<DecodeResult> decodeJpegResized(const std::uint8_t *data, std::siz
     if (second)
         second->wait();
     result.error = joined(upper, lower);
-    if (result.error == DecodeError::None)
+    if (result.error == DecodeError::None) {
         result.image = image;
+        result.resized = true;
+    }
     return result;
 }
 

@@ -140,15 +140,13 @@ class TestDecode : public QObject {
         f.write(bytes);
     }
 
-    // Resized as it is decoded, a bad file is refused for the same reason
-    // (or left to the whole decoding).
+    // Asked to be resized as it is decoded, a bad file is refused for the
+    // same reason.
     static void refusedAlsoWhenResizedAtOnce(const QByteArray &bytes, DecodeError expected)
     {
-        const std::optional<DecodeResult> r = decodeResizedImageData(bytes, [](QSize size) { return size / 2; });
-        if (r) {
-            QVERIFY(r->image.isNull());
-            QCOMPARE(r->error, expected);
-        }
+        const DecodeResult r = decodeImageData(bytes, [](QSize size) { return size / 2; });
+        QVERIFY(r.image.isNull());
+        QCOMPARE(r.error, expected);
     }
 
 private slots:
@@ -253,11 +251,12 @@ private slots:
         QVERIFY(one.image == QImage::fromData(jpeg).convertToFormat(QImage::Format_RGB888));
     }
 
-    // A JPEG resized as it is decoded gives the bytes of resizing the whole
-    // decoded picture, whether one core or two share its rows.
+    // A JPEG or HEIF picture resized as it is decoded gives the bytes of
+    // resizing the whole decoded picture; a JPEG whether one core or two
+    // share its rows.
     void resizedAtOnceMatchesWhole_data()
     {
-        QTest::addColumn<QByteArray>("jpeg");
+        QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QSize>("to");
         const QByteArray tall = encodeJpeg(testPhoto(700, 1201), 30).bytes;
         QImage srgb = testPhoto(400, 300);
@@ -271,30 +270,41 @@ private slots:
         QTest::newRow("grey") << encoded(testPhoto(300, 300).convertToFormat(QImage::Format_Grayscale8), "jpeg") << QSize(100, 99);
         QTest::newRow("restart markers") << fileContents(data("restarts.jpg")) << QSize(50, 31);
         QTest::newRow("sRGB profile") << encoded(srgb, "jpeg") << QSize(200, 150);
+        QTest::newRow("HEIC, reduced") << fileContents(data("photo.heic")) << QSize(97, 61);
+        QTest::newRow("HEIC, enlarged, one row") << fileContents(data("photo.heic")) << QSize(500, 1);
+        QTest::newRow("AVIF") << fileContents(data("photo.avif")) << QSize(100, 130);
+        QTest::newRow("HEIC with alpha") << fileContents(data("alpha.heic")) << QSize(31, 17);
+        QTest::newRow("10-bit HEIC") << fileContents(data("photo10.heic")) << QSize(64, 40);
+        QTest::newRow("HEIC grid") << fileContents(data("grid.heic")) << QSize(50, 50);
     }
     void resizedAtOnceMatchesWhole()
     {
-        QFETCH(QByteArray, jpeg);
+        QFETCH(QByteArray, bytes);
         QFETCH(QSize, to);
-        const DecodeResult whole = decodeImageData(jpeg);
+        const DecodeResult whole = decodeImageData(bytes);
         QCOMPARE(whole.error, Error::None);
         QImage expected(to, QImage::Format_RGB888);
         QVERIFY(resampleBicubic({const_cast<uchar *>(whole.image.constBits()), whole.image.width(), whole.image.height(), whole.image.bytesPerLine()},
                                 {expected.bits(), to.width(), to.height(), expected.bytesPerLine()}));
-        const auto *p = reinterpret_cast<const std::uint8_t *>(jpeg.constData());
+        const auto sizeFor = [&](QSize size) { return size == whole.image.size() ? to : QSize(); };
+        const DecodeResult d = decodeImageData(bytes, sizeFor);
+        QCOMPARE(d.error, Error::None);
+        QVERIFY(d.resized);
+        QVERIFY(d.image == expected);
+        if (!bytes.startsWith("\xFF\xD8"))
+            return;
+        const auto *p = reinterpret_cast<const std::uint8_t *>(bytes.constData());
         for (const int parts : {1, 2}) {
-            const std::optional<DecodeResult> d = detail::decodeJpegResized(p, std::size_t(jpeg.size()), [&](QSize size) {
-                return size == whole.image.size() ? to : QSize();
-            }, parts);
-            QVERIFY(d.has_value());
-            QCOMPARE(d->error, Error::None);
-            QVERIFY2(d->image == expected, qPrintable(QStringLiteral("%1 part(s)").arg(parts)));
+            const std::optional<DecodeResult> j = detail::decodeJpegResized(p, std::size_t(bytes.size()), sizeFor, parts);
+            QVERIFY(j.has_value());
+            QCOMPARE(j->error, Error::None);
+            QVERIFY2(j->image == expected, qPrintable(QStringLiteral("%1 part(s)").arg(parts)));
         }
     }
 
-    // Pictures whose rows cannot go straight into the resampler are left to
-    // the whole decoding: turned or wide-gamut ones (the turn or conversion
-    // comes first), other formats, and sizes not to be made this way.
+    // Pictures whose rows cannot go straight into the resampler come whole:
+    // turned or wide-gamut ones (the turn or conversion comes first), other
+    // formats, and sizes not to be made this way.
     void resizedAtOnceDeclines_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -307,13 +317,19 @@ private slots:
         QTest::newRow("PNG") << encoded(testPhoto(64, 48), "png") << QSize(32, 24);
         QTest::newRow("same size") << plain << QSize(64, 48);
         QTest::newRow("no size") << plain << QSize();
+        QTest::newRow("HEIC, same size") << fileContents(data("photo.heic")) << QSize(192, 120);
+        QTest::newRow("HEIC, Display P3 profile") << fileContents(data("displayp3.heic")) << QSize(32, 20);
     }
     void resizedAtOnceDeclines()
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QSize, to);
-        QVERIFY(decodeImageData(bytes).error == Error::None);
-        QVERIFY(!decodeResizedImageData(bytes, [&](QSize) { return to; }).has_value());
+        const DecodeResult whole = decodeImageData(bytes);
+        QCOMPARE(whole.error, Error::None);
+        const DecodeResult d = decodeImageData(bytes, [&](QSize) { return to; });
+        QCOMPARE(d.error, Error::None);
+        QVERIFY(!d.resized);
+        QVERIFY(d.image == whole.image);
     }
 
     // Each EXIF orientation, pixel by pixel, as the standard defines it
