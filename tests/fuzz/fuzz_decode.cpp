@@ -31,7 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     h.setImage(d.image);
     if (h.resize(17, 11) != tovalin::ResizeOutcome::Done)
         std::abort();
-    if (r.error != tovalin::DecodeError::None || r.image != (r.resized ? h.image() : d.image))
+    // libde265 conceals some damage without a word, and such a picture's
+    // pixels can differ from one decoding to the next: the two ways are
+    // held to each other only where the whole decoding repeats itself.
+    if (r.error != tovalin::DecodeError::None
+        || (r.image != (r.resized ? h.image() : d.image) && tovalin::decodeImageData(bytes).image == d.image))
         std::abort();
     if (tovalin::encodeJpeg(h.image(), 128).error != tovalin::EncodeError::None)
         std::abort();

@@ -20,7 +20,7 @@ struct De265Api {
     F(de265_release_next_picture) F(de265_get_chroma_format) F(de265_get_image_width)                    \
     F(de265_get_image_height) F(de265_get_bits_per_pixel) F(de265_get_image_plane)                       \
     F(de265_get_image_colour_primaries) F(de265_get_image_transfer_characteristics)                      \
-    F(de265_get_image_matrix_coefficients) F(de265_get_image_full_range_flag)
+    F(de265_get_image_matrix_coefficients) F(de265_get_image_full_range_flag) F(de265_get_warning)
     TOVALIN_DE265_FUNCTIONS(TOVALIN_API_MEMBER)
 
     static const De265Api *get()
@@ -178,6 +178,21 @@ heif_error toHeifImage(const de265_image *picture, heif_image **out)
     return kOk;
 }
 
+constexpr heif_error kDamaged{heif_error_Decoder_plugin_error, heif_suberror_Unspecified, "damaged HEVC data concealed"};
+
+// libde265 decodes on past damaged data and says so only in warnings; the
+// parts it could not decode then hold whatever its buffers held before (on
+// a fuzzed grid the picture differed from one decoding to the next). Such
+// a picture is refused, as a damaged JPEG is. The two notices about its
+// threads tell of the stream's layout, not of damage.
+bool concealedDamage(de265_decoder_context *ctx)
+{
+    bool damaged = false;
+    for (de265_error w; (w = de265->de265_get_warning(ctx)) != DE265_OK;)
+        damaged |= w != DE265_WARNING_NO_WPP_CANNOT_USE_MULTITHREADING && w != DE265_WARNING_NUMBER_OF_THREADS_LIMITED_TO_MAXIMUM;
+    return damaged;
+}
+
 heif_error decode(void *decoder, heif_image **out)
 {
     auto *ctx = static_cast<de265_decoder_context *>(decoder);
@@ -189,7 +204,7 @@ heif_error decode(void *decoder, heif_image **out)
         if (de265->de265_decode(ctx, &more) != DE265_OK)
             break;
         if (const de265_image *picture = de265->de265_get_next_picture(ctx)) {
-            const heif_error e = toHeifImage(picture, out);
+            const heif_error e = concealedDamage(ctx) ? kDamaged : toHeifImage(picture, out);
             de265->de265_release_next_picture(ctx);
             return e;
         }

@@ -638,6 +638,9 @@ private slots:
         QTest::newRow("GIF cut in half") << "cut.gif" << gif.left(gif.size() / 2) << Error::Truncated;
         QTest::newRow("HEIC cut in half") << "cut.heic" << heic.left(heic.size() / 2) << Error::Truncated;
         QTest::newRow("AVIF cut in half") << "cut.avif" << avif.left(avif.size() / 2) << Error::Truncated;
+        // Found by fuzzing: libde265 decoded past the damage, leaving parts
+        // of the picture as its buffers held them, different each time.
+        QTest::newRow("HEIC grid of damaged HEVC data") << "concealed.heic" << fileContents(data("concealed_grid.heic")) << Error::Damaged;
         QTest::newRow("TIFF cut in half") << "cut.tif" << tiff.left(tiff.size() / 2) << Error::Damaged;
         QTest::newRow("WebP cut in half") << "cut.webp" << webp.left(webp.size() / 2) << Error::Damaged;
         QTest::newRow("random bytes") << "noise.bmp" << QByteArray(5000, '\x9c') << Error::UnknownFormat;
