@@ -92,7 +92,10 @@ src/imaging/resample/resample.cpp|        m_capacity = most + 1;|        m_capac
 src/imaging/decode/decode_jpeg.cpp|    if (h.error != DecodeError::None \|\| h.cmyk \|\| h.orientation != 1|    if (h.error != DecodeError::None \|\| h.cmyk
 src/imaging/decode/decode_jpeg.cpp|resampler.firstRow(), last ? height : resampler.endRow(), last, ahead);|resampler.firstRow(), last ? height : resampler.endRow(), false, ahead);
 src/imaging/decode/decode_jpeg.cpp|            sink.flush(last ? height : resampler.endRow());|            ;
-src/batch/batchjob.cpp|const QSize size = resizedAtOnce ? decoded.image.size() : targetSize|const QSize size = targetSize
+src/batch/batchjob.cpp|const QSize size = decoded.resized ? decoded.image.size() : targetSize|const QSize size = targetSize
+src/imaging/decode/decode_heif.cpp|const QSize to = resizeTo && !needsSrgbConversion(colours) ? |const QSize to = resizeTo ? 
+src/imaging/decode/decode_heif.cpp|lower = resampleRows(rows, height, out, split, to.height());|lower = resampleRows(rows, height, out, split + 1, to.height());
+src/imaging/decode/hevc_plugin.cpp|const heif_error e = concealedDamage(ctx) ? kDamaged : toHeifImage(picture, out);|const heif_error e = toHeifImage(picture, out);
 LIST
 )
 caught=0
