@@ -233,26 +233,22 @@ public:
     void push(const std::uint8_t *rows, int count, std::ptrdiff_t stride, bool stay)
     {
         count = std::min(count, m_endRow - m_nextRow);
+        const int base = m_nextRow;
         if (!m_p.vert) {
-            horizontalOnly(rows, count, stride);
-            return;
-        }
-        for (int i = 0; i < count;) {
-            const std::uint8_t *row = rows + i * stride;
-            if (!m_p.horiz) {
-                if (stay)
-                    m_slots[m_nextRow % m_capacity] = row;
-                else
-                    std::copy_n(row, m_bytes, slot(m_nextRow));
-                ++m_nextRow, ++i;
-            } else if (m_p.horizontalRowPair && i + 1 < count) {
-                m_p.horizontalRowPair(row, row + stride, slot(m_nextRow), slot(m_nextRow + 1), m_p.dst.width, *m_p.split);
-                m_nextRow += 2, i += 2;
-            } else {
-                m_p.horizontalRow(row, slot(m_nextRow), m_p.dst.width, *m_p.horiz, *m_p.split);
-                ++m_nextRow, ++i;
+            widthPass(rows, count, stride, [&](int i) { return m_p.dst.data + (m_next + i) * m_p.dst.stride; },
+                      [&](int) {});
+            m_next += count;
+            m_nextRow += count;
+        } else if (!m_p.horiz && stay) {
+            for (int i = 0; i < count; ++i) {
+                m_slots[m_nextRow++ % m_capacity] = rows + i * stride;
+                weighReady();
             }
-            weighReady();
+        } else {
+            widthPass(rows, count, stride, [&](int i) { return slot(base + i); }, [&](int step) {
+                m_nextRow += step;
+                weighReady();
+            });
         }
     }
 
@@ -264,23 +260,26 @@ private:
         return at;
     }
 
-    void horizontalOnly(const std::uint8_t *rows, int count, std::ptrdiff_t stride)
+    // Turns `count` source rows into rows of the output width, two at a
+    // time where the pair kernel runs (a copy where the width stays),
+    // writing row i to to(i); after(step) follows each step.
+    template <typename To, typename After>
+    void widthPass(const std::uint8_t *rows, int count, std::ptrdiff_t stride, const To &to, const After &after)
     {
-        const auto out = [&](int y) { return m_p.dst.data + y * m_p.dst.stride; };
         for (int i = 0; i < count;) {
             const std::uint8_t *row = rows + i * stride;
-            if (!m_p.horiz) { // the same size
-                std::copy_n(row, m_p.dst.width * 3, out(m_next));
-                ++m_next, ++i;
+            int step = 1;
+            if (!m_p.horiz) {
+                std::copy_n(row, m_p.dst.width * 3, to(i));
             } else if (m_p.horizontalRowPair && i + 1 < count) {
-                m_p.horizontalRowPair(row, row + stride, out(m_next), out(m_next + 1), m_p.dst.width, *m_p.split);
-                m_next += 2, i += 2;
+                m_p.horizontalRowPair(row, row + stride, to(i), to(i + 1), m_p.dst.width, *m_p.split);
+                step = 2;
             } else {
-                m_p.horizontalRow(row, out(m_next), m_p.dst.width, *m_p.horiz, *m_p.split);
-                ++m_next, ++i;
+                m_p.horizontalRow(row, to(i), m_p.dst.width, *m_p.horiz, *m_p.split);
             }
+            i += step;
+            after(step);
         }
-        m_nextRow += count;
     }
 
     void weighReady()
